@@ -1,0 +1,44 @@
+# Thin wrapper over CMake: `make test` is all a fresh clone needs.
+BUILD_DIR ?= build
+BUILD_TYPE ?= RelWithDebInfo
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS ?=
+
+.PHONY: all deps configure build test bench sanitize fuzz format clean
+
+all: build
+
+deps:
+	./scripts/install-deps
+
+configure: deps
+	cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_FLAGS)
+
+build: configure
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+test: build
+	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
+
+# Benchmarks are built with everything else; this runs them.
+bench: build
+	$(BUILD_DIR)/bench/lumaret-bench
+
+# The same tests under AddressSanitizer and UndefinedBehaviorSanitizer.
+sanitize:
+	$(MAKE) test BUILD_DIR=build-asan BUILD_TYPE=Debug CMAKE_FLAGS="-DLUMARET_SANITIZE=ON -DLUMARET_BENCH=OFF"
+
+# libFuzzer targets, built with clang; FUZZ_SECONDS per target.
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMARET_FUZZ=ON -DLUMARET_BENCH=OFF -DLUMARET_TESTS=OFF
+	cmake --build build-fuzz -j $(JOBS) --target fuzz-compose
+	mkdir -p build-fuzz/corpus-compose
+	build-fuzz/libs/lmr-core/fuzz/fuzz-compose -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	    build-fuzz/corpus-compose libs/lmr-core/fuzz/corpus
+
+format:
+	git ls-files '*.h' '*.cc' | xargs clang-format -i
+
+clean:
+	rm -rf build build-asan build-fuzz
