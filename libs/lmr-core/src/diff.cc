@@ -7,7 +7,8 @@ namespace {
 
 std::uint32_t count_chars(std::string_view text) {
   std::uint32_t chars = 0;
-  for (std::size_t at = 0; at < text.size(); ++chars) U8_FWD_1(text.data(), at, text.size());
+  for (std::size_t at = 0; at < text.size(); ++chars)
+    U8_FWD_1(text.data(), at, text.size());
   return chars;
 }
 

@@ -38,13 +38,18 @@ void append_utf8(std::string& out, char32_t c) {
 std::string to_utf8(std::u32string_view chars) {
   std::string out;
   out.reserve(chars.size());
-  for (char32_t c : chars) append_utf8(out, c);
+  for (char32_t c : chars)
+    append_utf8(out, c);
   return out;
 }
 
-void append(WordState& s, char32_t key) { s.letters.push_back(Letter::literal(key)); }
+void append(WordState& s, char32_t key) {
+  s.letters.push_back(Letter::literal(key));
+}
 
-void accept(WordState& s) { s.transformed = true; }
+void accept(WordState& s) {
+  s.transformed = true;
+}
 
 bool is_qu(const Letters& letters) {
   return letters.size() == 2 && letters[0].base == U'q' && letters[1].base == U'u';
@@ -87,7 +92,8 @@ struct Candidate {
   }
 };
 
-// A nucleus holds at most the 24 stepped letters: 23 pairs, and singles from at most three rules plus a stroke.
+// A nucleus holds at most the 24 stepped letters: 23 pairs, and singles from at most three rules plus a
+// stroke.
 using Candidates = FixedVector<Candidate, 128>;
 
 Candidate single(std::size_t index, Mark mark) {
@@ -126,8 +132,9 @@ Candidates candidates(const Letters& letters, const MarkKey& entry) {
       }
     }
   }
-  std::stable_sort(singles.begin(), singles.end(),
-                   [](const Candidate& a, const Candidate& b) { return a.items[0].index > b.items[0].index; });
+  std::stable_sort(singles.begin(), singles.end(), [](const Candidate& a, const Candidate& b) {
+    return a.items[0].index > b.items[0].index;
+  });
 
   Candidates all;
   for (const Candidates* list : {&pairs, &singles}) {
@@ -218,7 +225,8 @@ void undo(WordState& s, const Candidate& a, char32_t key, char32_t k) {
       return;
     }
   }
-  for (const Candidate::Item& it : a.items) s.letters[it.index].mark.reset();
+  for (const Candidate::Item& it : a.items)
+    s.letters[it.index].mark.reset();
   append(s, key);
 }
 
@@ -243,7 +251,8 @@ bool apply_mark_key(WordState& s, const MarkKey& entry, char32_t key, char32_t k
 
 std::u32string lowered(std::u32string_view keys) {
   std::u32string out(keys);
-  for (char32_t& c : out) c = lower_key(c);
+  for (char32_t& c : out)
+    c = lower_key(c);
   return out;
 }
 
@@ -256,9 +265,13 @@ bool ends_doubled(std::u32string_view raw, char32_t undo_key) {
   return std::u32string_view(keys).ends_with(twice) || keys.find(thrice) != std::u32string::npos;
 }
 
-bool ends_with_horned_uo(std::u32string_view word) { return word.ends_with(U"ươ") || word.ends_with(U"uơ"); }
+bool ends_with_horned_uo(std::u32string_view word) {
+  return word.ends_with(U"ươ") || word.ends_with(U"uơ");
+}
 
-constexpr bool is_digit(char32_t c) { return c >= U'0' && c <= U'9'; }
+constexpr bool is_digit(char32_t c) {
+  return c >= U'0' && c <= U'9';
+}
 
 }  // namespace
 
@@ -271,9 +284,11 @@ Letter Letter::literal(char32_t key) {
 
 Display display(const Letters& letters) {
   Display items;
-  for (const Letter& l : letters) items.push_back({l.base, l.mark, l.upper});
+  for (const Letter& l : letters)
+    items.push_back({l.base, l.mark, l.upper});
   for (std::size_t j = 1; j < items.size(); ++j) {
-    if (items[j - 1].base == U'u' && items[j - 1].mark == Mark::Horn && items[j].base == U'o' && !items[j].mark) {
+    if (items[j - 1].base == U'u' && items[j - 1].mark == Mark::Horn && items[j].base == U'o' &&
+        !items[j].mark) {
       items[j].mark = Mark::Horn;
     }
   }
@@ -287,7 +302,8 @@ Display display(const Letters& letters) {
 
 WordText toneless_lower(const Letters& letters) {
   WordText word;
-  for (const DisplayItem& d : display(letters)) word.push_back(compose_char(d.base, d.mark, Tone::Level, false));
+  for (const DisplayItem& d : display(letters))
+    word.push_back(compose_char(d.base, d.mark, Tone::Level, false));
   return word;
 }
 
@@ -379,7 +395,8 @@ void step(WordState& s, char32_t key, const InputMethodSpec& m, const ComposeOpt
   append(s, key);
 }
 
-TransformResult result(const WordState& s, std::u32string_view raw, const ComposeOptions& o, bool at_word_end) {
+TransformResult result(const WordState& s, std::u32string_view raw, const ComposeOptions& o,
+                       bool at_word_end) {
   const Display items = display(s.letters);
   WordText toneless;
   std::array<char32_t, MAX_LETTERS> shown{};
@@ -448,9 +465,11 @@ Composer::Composer(const InputMethodSpec& method, const ComposeOptions& opts) : 
   states_.emplace_back();
 }
 
-Composer Composer::with_raw(const InputMethodSpec& method, const ComposeOptions& opts, std::u32string_view keys) {
+Composer Composer::with_raw(const InputMethodSpec& method, const ComposeOptions& opts,
+                            std::u32string_view keys) {
   Composer c(method, opts);
-  for (char32_t key : keys) c.push(key);
+  for (char32_t key : keys)
+    c.push(key);
   return c;
 }
 
@@ -474,7 +493,8 @@ TransformResult Composer::result(bool at_word_end) const {
   return core::result(states_.back(), raw_, opts_, at_word_end);
 }
 
-std::optional<std::u32string> rebuild(std::string_view word, const InputMethodSpec& m, const ComposeOptions& o) {
+std::optional<std::u32string> rebuild(std::string_view word, const InputMethodSpec& m,
+                                      const ComposeOptions& o) {
   UErrorCode error = U_ZERO_ERROR;
   const icu::Normalizer2* nfd = icu::Normalizer2::getNFDInstance(error);
   if (U_FAILURE(error)) return std::nullopt;
@@ -498,15 +518,32 @@ std::optional<std::u32string> rebuild(std::string_view word, const InputMethodSp
       base = static_cast<char32_t>(parts.char32At(0));
       for (int32_t i = parts.moveIndex32(0, 1); i < parts.length(); i = parts.moveIndex32(i, 1)) {
         switch (parts.char32At(i)) {
-          case 0x0302: mark = Mark::Circumflex; break;
-          case 0x0306: mark = Mark::Breve; break;
-          case 0x031B: mark = Mark::Horn; break;
-          case 0x0301: word_tone = Tone::Sac; break;
-          case 0x0300: word_tone = Tone::Huyen; break;
-          case 0x0309: word_tone = Tone::Hoi; break;
-          case 0x0303: word_tone = Tone::Nga; break;
-          case 0x0323: word_tone = Tone::Nang; break;
-          default: break;
+          case 0x0302:
+            mark = Mark::Circumflex;
+            break;
+          case 0x0306:
+            mark = Mark::Breve;
+            break;
+          case 0x031B:
+            mark = Mark::Horn;
+            break;
+          case 0x0301:
+            word_tone = Tone::Sac;
+            break;
+          case 0x0300:
+            word_tone = Tone::Huyen;
+            break;
+          case 0x0309:
+            word_tone = Tone::Hoi;
+            break;
+          case 0x0303:
+            word_tone = Tone::Nga;
+            break;
+          case 0x0323:
+            word_tone = Tone::Nang;
+            break;
+          default:
+            break;
         }
       }
     }

@@ -14,22 +14,32 @@ namespace {
 
 constexpr char32_t combining_of(Mark mark) {
   switch (mark) {
-    case Mark::Circumflex: return U'\u0302';
-    case Mark::Breve: return U'\u0306';
-    case Mark::Horn: return U'\u031B';
-    case Mark::Stroke: break;
+    case Mark::Circumflex:
+      return U'\u0302';
+    case Mark::Breve:
+      return U'\u0306';
+    case Mark::Horn:
+      return U'\u031B';
+    case Mark::Stroke:
+      break;
   }
   return 0;
 }
 
 constexpr char32_t combining_of(Tone tone) {
   switch (tone) {
-    case Tone::Sac: return U'\u0301';
-    case Tone::Huyen: return U'\u0300';
-    case Tone::Hoi: return U'\u0309';
-    case Tone::Nga: return U'\u0303';
-    case Tone::Nang: return U'\u0323';
-    case Tone::Level: break;
+    case Tone::Sac:
+      return U'\u0301';
+    case Tone::Huyen:
+      return U'\u0300';
+    case Tone::Hoi:
+      return U'\u0309';
+    case Tone::Nga:
+      return U'\u0303';
+    case Tone::Nang:
+      return U'\u0323';
+    case Tone::Level:
+      break;
   }
   return 0;
 }
@@ -125,7 +135,8 @@ std::optional<std::size_t> tone_position(std::span<const MarkedBase> letters, To
     }
     word = std::u32string_view(small.data(), letters.size());
   } else {
-    for (const MarkedBase& l : letters) large.push_back(compose_char(l.base, l.mark, Tone::Level, false));
+    for (const MarkedBase& l : letters)
+      large.push_back(compose_char(l.base, l.mark, Tone::Level, false));
     word = large;
   }
 

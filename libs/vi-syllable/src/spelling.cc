@@ -18,12 +18,18 @@ bool is_coda(std::u32string_view coda, bool allow_coda_k) {
   return false;
 }
 
-bool is_letter(char32_t c) { return (c >= U'a' && c <= U'z') || c == U'đ' || is_vowel(c); }
+bool is_letter(char32_t c) {
+  return (c >= U'a' && c <= U'z') || c == U'đ' || is_vowel(c);
+}
 
 // e, ê, i and y take the "soft" spellings of k, gh and ngh.
-bool is_soft(char32_t c) { return c == U'e' || c == U'ê' || c == U'i' || c == U'y'; }
+bool is_soft(char32_t c) {
+  return c == U'e' || c == U'ê' || c == U'i' || c == U'y';
+}
 
-bool tone_refused_by_stop(Tone tone) { return tone == Tone::Huyen || tone == Tone::Hoi || tone == Tone::Nga; }
+bool tone_refused_by_stop(Tone tone) {
+  return tone == Tone::Huyen || tone == Tone::Hoi || tone == Tone::Nga;
+}
 
 bool breaks_onset_rule(std::u32string_view onset, char32_t first) {
   const bool soft = is_soft(first);

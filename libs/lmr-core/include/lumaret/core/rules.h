@@ -44,8 +44,8 @@ struct InputMethodSpec {
   std::span<const MarkKey> mark_keys;
   std::span<const LetterKey> w_letters;        // with w_as_u
   std::span<const LetterKey> bracket_letters;  // with bracket_keys; compared with the key as typed
-  char32_t remove_tone_key;  // removes the tone, or the vowel marks when there is no tone
-  bool digit_keys;           // mark and tone keys are digits, so doubled digits type themselves
+  char32_t remove_tone_key;                    // removes the tone, or the vowel marks when there is no tone
+  bool digit_keys;  // mark and tone keys are digits, so doubled digits type themselves
 };
 
 namespace tables {
@@ -74,10 +74,16 @@ inline constexpr MarkKey TELEX_MARKS[] = {
     {U'a', CIRCUMFLEX_A}, {U'e', CIRCUMFLEX_E}, {U'o', CIRCUMFLEX_O}, {U'w', HORN_OR_BREVE}, {U'd', STROKE},
 };
 inline constexpr MarkKey VNI_MARKS[] = {
-    {U'6', CIRCUMFLEX_AEO}, {U'7', HORN}, {U'8', BREVE}, {U'9', STROKE},
+    {U'6', CIRCUMFLEX_AEO},
+    {U'7', HORN},
+    {U'8', BREVE},
+    {U'9', STROKE},
 };
 inline constexpr MarkKey VIQR_MARKS[] = {
-    {U'^', CIRCUMFLEX_AEO}, {U'(', BREVE}, {U'+', HORN}, {U'd', STROKE},
+    {U'^', CIRCUMFLEX_AEO},
+    {U'(', BREVE},
+    {U'+', HORN},
+    {U'd', STROKE},
 };
 
 inline constexpr LetterKey TELEX_W_LETTERS[] = {{U'w', U'u', Mark::Horn}};
@@ -86,8 +92,13 @@ inline constexpr LetterKey TELEX_BRACKET_LETTERS[] = {{U'[', U'o', Mark::Horn}, 
 }  // namespace tables
 
 inline constexpr InputMethodSpec TELEX{
-    "telex", tables::TELEX_TONES, tables::TELEX_MARKS, tables::TELEX_W_LETTERS, tables::TELEX_BRACKET_LETTERS,
-    U'z',    false,
+    "telex",
+    tables::TELEX_TONES,
+    tables::TELEX_MARKS,
+    tables::TELEX_W_LETTERS,
+    tables::TELEX_BRACKET_LETTERS,
+    U'z',
+    false,
 };
 inline constexpr InputMethodSpec SIMPLE_TELEX{
     "simple_telex", tables::TELEX_TONES, tables::TELEX_MARKS, {}, {}, U'z', false,

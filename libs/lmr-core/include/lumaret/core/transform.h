@@ -19,7 +19,8 @@ namespace lumaret::core {
 using syllable::Status;
 using syllable::ToneStyle;
 
-// Only the first 24 keys of a word are stepped; each adds at most one letter, the quick-Telex doubling one more.
+// Only the first 24 keys of a word are stepped; each adds at most one letter, the quick-Telex doubling one
+// more.
 inline constexpr std::size_t MAX_STEPPED_KEYS = 24;
 inline constexpr std::size_t MAX_LETTERS = 32;
 
@@ -103,7 +104,8 @@ std::optional<std::string> vni_literal(std::u32string_view raw, bool digit_keys)
 // The keys of one word under composition, and a snapshot per stepped key.
 class Composer {
  public:
-  static Composer with_raw(const InputMethodSpec& method, const ComposeOptions& opts, std::u32string_view keys);
+  static Composer with_raw(const InputMethodSpec& method, const ComposeOptions& opts,
+                           std::u32string_view keys);
 
   void push(char32_t key);
   TransformResult result(bool at_word_end) const;

@@ -21,8 +21,12 @@ enum class ToneStyle : std::uint8_t { Old = 0, New = 1 };
 inline constexpr std::u32string_view VOWELS = U"aăâeêioôơuưy";
 inline constexpr std::u32string_view MARKED_VOWELS = U"ăâêôơư";
 
-constexpr bool is_vowel(char32_t c) { return VOWELS.find(c) != std::u32string_view::npos; }
-constexpr bool is_marked_vowel(char32_t c) { return MARKED_VOWELS.find(c) != std::u32string_view::npos; }
+constexpr bool is_vowel(char32_t c) {
+  return VOWELS.find(c) != std::u32string_view::npos;
+}
+constexpr bool is_marked_vowel(char32_t c) {
+  return MARKED_VOWELS.find(c) != std::u32string_view::npos;
+}
 
 // One letter as the tone rule sees it: a lowercase base and its mark.
 struct MarkedBase {

@@ -16,7 +16,7 @@ namespace lumaret::syllable {
 struct Syllable {
   std::u32string_view onset;
   std::u32string_view nucleus;
-  std::u32string_view coda;  // everything after the nucleus; not necessarily a valid coda
+  std::u32string_view coda;     // everything after the nucleus; not necessarily a valid coda
   std::uint32_t onset_len = 0;  // characters of onset: the index where the nucleus starts
 };
 
