@@ -104,6 +104,7 @@ TEST(Step, TypesWordsKeyByKey) {
       {&TELEX, ALL_OFF, U"oaa", "oâ"},
       // Other methods.
       {&VNI, ALL_ON, U"a1", "á"},
+      {&VNI, ALL_ON, U"a11", "a1"},
       {&VNI, ALL_ON, U"u7o7", "ươ"},
       {&VNI, ALL_ON, U"dd", "dd"},
       {&VNI, ALL_ON, U"d9", "đ"},
