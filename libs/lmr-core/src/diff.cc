@@ -2,17 +2,9 @@
 
 #include <unicode/utf8.h>
 
+#include "lumaret/core/utf8.h"
+
 namespace lumaret::core {
-namespace {
-
-std::uint32_t count_chars(std::string_view text) {
-  std::uint32_t chars = 0;
-  for (std::size_t at = 0; at < text.size(); ++chars)
-    U8_FWD_1(text.data(), at, text.size());
-  return chars;
-}
-
-}  // namespace
 
 TextDiff diff(std::string_view old_text, std::string_view new_text) {
   // Walk both texts a character at a time; characters match when their bytes do, so even

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "lumaret/core/utf8.h"
 #include "lumaret/syllable/syllable.h"
 
 namespace lumaret::core {
@@ -25,22 +26,6 @@ char32_t lower_key(char32_t key) {
   if (key >= U'A' && key <= U'Z') return key + 32;
   if (key >= U'\u00C0') return static_cast<char32_t>(u_tolower(static_cast<UChar32>(key)));
   return key;
-}
-
-void append_utf8(std::string& out, char32_t c) {
-  char buf[U8_MAX_LENGTH];
-  std::size_t len = 0;
-  UBool error = false;
-  U8_APPEND(buf, len, U8_MAX_LENGTH, static_cast<UChar32>(c), error);
-  if (!error) out.append(buf, len);
-}
-
-std::string to_utf8(std::u32string_view chars) {
-  std::string out;
-  out.reserve(chars.size());
-  for (char32_t c : chars)
-    append_utf8(out, c);
-  return out;
 }
 
 void append(WordState& s, char32_t key) {
