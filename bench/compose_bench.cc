@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "allocations.h"
 #include "lumaret/core/rules.h"
 #include "lumaret/core/transform.h"
 
@@ -84,6 +85,7 @@ void type_words(benchmark::State& state, const InputMethodSpec& method) {
   }
   std::size_t keys = 0;
   std::size_t i = 0;
+  const std::size_t allocations_before = bench::allocations();
   for (auto _ : state) {
     const std::u32string& word = words.keys[i];
     Composer composer = Composer::with_raw(method, DEFAULTS, {});
@@ -96,6 +98,8 @@ void type_words(benchmark::State& state, const InputMethodSpec& method) {
     if (++i == words.keys.size()) i = 0;
   }
   state.counters["keys"] = benchmark::Counter(static_cast<double>(keys), benchmark::Counter::kIsRate);
+  state.counters["allocs_per_key"] =
+      static_cast<double>(bench::allocations() - allocations_before) / static_cast<double>(keys);
   state.counters["words"] = static_cast<double>(words.keys.size());
   state.counters["skipped"] = static_cast<double>(words.skipped);
 }

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "allocations.h"
 #include "lumaret/syllable/letters.h"
 #include "lumaret/syllable/spelling.h"
 #include "lumaret/syllable/syllable.h"
@@ -168,10 +169,13 @@ void BM_CheckWith(benchmark::State& state) {
   const std::vector<Word>& ws = words();
   tables();  // built once per process, not part of a check
   std::size_t i = 0;
+  const std::size_t allocations_before = bench::allocations();
   for (auto _ : state) {
     benchmark::DoNotOptimize(check_with(ws[i].toneless, ws[i].tone, false));
     if (++i == ws.size()) i = 0;
   }
+  state.counters["allocs_per_call"] = benchmark::Counter(
+      static_cast<double>(bench::allocations() - allocations_before), benchmark::Counter::kAvgIterations);
   // What the words turned out to be, so a change in the mix is visible next to a change in time.
   double valid = 0;
   for (const Word& w : ws)

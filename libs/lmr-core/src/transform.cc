@@ -425,16 +425,20 @@ TransformResult result(const WordState& s, std::u32string_view raw, const Compos
 std::optional<std::string> vni_literal(std::u32string_view raw, bool digit_keys) {
   if (!digit_keys || std::none_of(raw.begin(), raw.end(), is_digit)) return std::nullopt;
 
-  std::u32string copied;
+  const auto doubled_digit = [&](std::size_t i) {
+    return is_digit(raw[i]) && i + 1 < raw.size() && raw[i + 1] == raw[i];
+  };
   bool pair_seen = false;
-  for (std::size_t i = 0; i < raw.size(); ++i) {
-    copied.push_back(raw[i]);
-    if (is_digit(raw[i]) && i + 1 < raw.size() && raw[i + 1] == raw[i]) {
-      pair_seen = true;
-      ++i;
+  for (std::size_t i = 0; i < raw.size() && !pair_seen; ++i)
+    pair_seen = doubled_digit(i);
+  if (pair_seen) {
+    std::u32string copied;
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+      copied.push_back(raw[i]);
+      if (doubled_digit(i)) ++i;  // the pair collapses to one literal digit
     }
+    return to_utf8(copied);
   }
-  if (pair_seen) return to_utf8(copied);
 
   std::size_t tone_digits = 0;
   for (std::size_t i = raw.size(); i-- > 0 && is_digit(raw[i]);) {
