@@ -506,34 +506,9 @@ std::optional<std::u32string> rebuild(std::string_view word, const InputMethodSp
     } else if (icu::UnicodeString parts; nfd->getDecomposition(static_cast<UChar32>(lower), parts)) {
       base = static_cast<char32_t>(parts.char32At(0));
       for (int32_t i = parts.moveIndex32(0, 1); i < parts.length(); i = parts.moveIndex32(i, 1)) {
-        switch (parts.char32At(i)) {
-          case 0x0302:
-            mark = Mark::Circumflex;
-            break;
-          case 0x0306:
-            mark = Mark::Breve;
-            break;
-          case 0x031B:
-            mark = Mark::Horn;
-            break;
-          case 0x0301:
-            word_tone = Tone::Sac;
-            break;
-          case 0x0300:
-            word_tone = Tone::Huyen;
-            break;
-          case 0x0309:
-            word_tone = Tone::Hoi;
-            break;
-          case 0x0303:
-            word_tone = Tone::Nga;
-            break;
-          case 0x0323:
-            word_tone = Tone::Nang;
-            break;
-          default:
-            break;
-        }
+        const auto c = static_cast<char32_t>(parts.char32At(i));
+        if (const std::optional<Mark> m = syllable::mark_of_combining(c)) mark = m;
+        if (const std::optional<Tone> t = syllable::tone_of_combining(c)) word_tone = *t;
       }
     }
     if (base < U'a' || base > U'z') return std::nullopt;

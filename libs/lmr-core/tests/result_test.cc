@@ -4,6 +4,7 @@
 #include <string>
 
 #include "lumaret/core/transform.h"
+#include "lumaret/core/utf8.h"
 
 namespace lumaret::core {
 
@@ -23,13 +24,6 @@ constexpr ComposeOptions CODA_K{ToneStyle::New, true, false, false, false, true}
 constexpr Status VALID = Status::Valid;
 constexpr Status INCOMPLETE = Status::Incomplete;
 constexpr Status INVALID = Status::Invalid;
-
-std::string keys_utf8(std::u32string_view keys) {
-  std::string out;
-  for (char32_t c : keys)
-    out += c < 0x80 ? static_cast<char>(c) : '?';
-  return out;
-}
 
 struct Expected {
   const char* text;
@@ -97,9 +91,9 @@ TEST(Result, WhileTypingAndAtTheEndOfTheWord) {
   for (const auto& c : cases) {
     const Composer composer = Composer::with_raw(*c.method, c.opts, c.keys);
     EXPECT_EQ(composer.result(false), as_result(c.typing))
-        << c.method->name << " \"" << keys_utf8(c.keys) << '"';
+        << c.method->name << " \"" << to_utf8(c.keys) << '"';
     EXPECT_EQ(composer.result(true), as_result(c.finished))
-        << c.method->name << " \"" << keys_utf8(c.keys) << "\" finished";
+        << c.method->name << " \"" << to_utf8(c.keys) << "\" finished";
   }
 }
 
@@ -116,7 +110,7 @@ TEST(VniLiteral, DoubledAndTrailingDigits) {
   };
   for (const auto& c : cases) {
     EXPECT_EQ(vni_literal(c.raw, c.digit_keys), c.literal)
-        << keys_utf8(c.raw) << " digit keys " << c.digit_keys;
+        << to_utf8(c.raw) << " digit keys " << c.digit_keys;
   }
 }
 

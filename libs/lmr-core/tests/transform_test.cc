@@ -1,5 +1,6 @@
 // The keystroke step: what each key does to the word while it is typed.
 #include "lumaret/core/transform.h"
+#include "lumaret/core/utf8.h"
 
 #include <gtest/gtest.h>
 
@@ -14,13 +15,6 @@ constexpr ComposeOptions ALL_OFF{ToneStyle::New, false, false, false, false, fal
 constexpr ComposeOptions OLD_STYLE{ToneStyle::Old, true, false, false, false, false};
 // Quick Telex alone: the result would give back a word like chc as typed when the spelling check is on.
 constexpr ComposeOptions QUICK_ONLY{ToneStyle::New, false, false, false, true, false};
-
-std::string keys_utf8(std::u32string_view keys) {
-  std::string out;
-  for (char32_t c : keys)
-    out += c < 0x80 ? static_cast<char>(c) : '?';
-  return out;
-}
 
 TEST(Step, TypesWordsKeyByKey) {
   const struct {
@@ -118,8 +112,7 @@ TEST(Step, TypesWordsKeyByKey) {
   };
   for (const auto& c : cases) {
     const Composer composer = Composer::with_raw(*c.method, c.opts, c.keys);
-    EXPECT_EQ(composer.result(false).text, c.shown)
-        << c.method->name << " keys \"" << keys_utf8(c.keys) << '"';
+    EXPECT_EQ(composer.result(false).text, c.shown) << c.method->name << " keys \"" << to_utf8(c.keys) << '"';
   }
 }
 
@@ -200,8 +193,8 @@ TEST(ClusterSpan, CoversTheNucleus) {
   for (const auto& c : cases) {
     const Letters letters = Composer::with_raw(TELEX, ALL_OFF, c.keys).states().back().letters;
     const ClusterSpan span = cluster_span(letters);
-    EXPECT_EQ(span.start, c.start) << keys_utf8(c.keys);
-    EXPECT_EQ(span.end, c.end) << keys_utf8(c.keys);
+    EXPECT_EQ(span.start, c.start) << to_utf8(c.keys);
+    EXPECT_EQ(span.end, c.end) << to_utf8(c.keys);
   }
 }
 

@@ -12,38 +12,6 @@
 namespace lumaret::syllable {
 namespace {
 
-constexpr char32_t combining_of(Mark mark) {
-  switch (mark) {
-    case Mark::Circumflex:
-      return U'\u0302';
-    case Mark::Breve:
-      return U'\u0306';
-    case Mark::Horn:
-      return U'\u031B';
-    case Mark::Stroke:
-      break;
-  }
-  return 0;
-}
-
-constexpr char32_t combining_of(Tone tone) {
-  switch (tone) {
-    case Tone::Sac:
-      return U'\u0301';
-    case Tone::Huyen:
-      return U'\u0300';
-    case Tone::Hoi:
-      return U'\u0309';
-    case Tone::Nga:
-      return U'\u0303';
-    case Tone::Nang:
-      return U'\u0323';
-    case Tone::Level:
-      break;
-  }
-  return 0;
-}
-
 const icu::Normalizer2& nfc() {
   static const icu::Normalizer2* const instance = [] {
     UErrorCode status = U_ZERO_ERROR;
@@ -60,8 +28,10 @@ char32_t compose_lower(char32_t base, std::optional<Mark> mark, Tone tone) {
     if (base == U'd') base = U'đ';
     mark.reset();
   }
-  const char32_t mark_char = mark ? combining_of(*mark) : 0;
-  const char32_t tone_char = combining_of(tone);
+  const auto mark_slot = mark ? static_cast<std::size_t>(*mark) : std::size(MARK_COMBINING);
+  const auto tone_slot = static_cast<std::size_t>(tone);
+  const char32_t mark_char = mark_slot < std::size(MARK_COMBINING) ? MARK_COMBINING[mark_slot] : 0;
+  const char32_t tone_char = tone_slot < std::size(TONE_COMBINING) ? TONE_COMBINING[tone_slot] : 0;
   if (mark_char == 0 && tone_char == 0 && nfc().isInert(static_cast<UChar32>(base))) return base;
 
   icu::UnicodeString seq(static_cast<UChar32>(base));
@@ -111,8 +81,9 @@ char32_t to_upper(char32_t c) {
 }  // namespace
 
 char32_t compose_char(char32_t base, std::optional<Mark> mark, Tone tone, bool upper) {
-  const auto tone_slot = static_cast<std::uint8_t>(tone);
-  if (tone_slot >= kToneSlots) tone = Tone::Level;
+  // A byte outside the tables writes nothing, like a level tone or no mark.
+  if (static_cast<std::size_t>(tone) >= kToneSlots) tone = Tone::Level;
+  if (mark && static_cast<std::size_t>(*mark) + 1 >= kMarkSlots) mark.reset();
   char32_t c;
   if (base >= U'a' && base <= U'z') {
     c = ascii_table()[ascii_index(base, mark, tone)];

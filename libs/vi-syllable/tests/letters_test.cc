@@ -9,34 +9,10 @@
 #include <string_view>
 #include <vector>
 
+#include "test_text.h"
+
 namespace lumaret::syllable {
 namespace {
-
-std::string utf8(std::u32string_view text) {
-  std::string out;
-  for (char32_t c : text) {
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
-
-std::string utf8(char32_t c) {
-  return utf8(std::u32string_view(&c, 1));
-}
 
 constexpr std::optional<Mark> NONE = std::nullopt;
 constexpr Tone TONES[] = {Tone::Level, Tone::Sac, Tone::Huyen, Tone::Hoi, Tone::Nga, Tone::Nang};

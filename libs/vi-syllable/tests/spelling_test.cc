@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "test_text.h"
+
 namespace lumaret::syllable {
 namespace {
 
@@ -25,14 +27,6 @@ const char* name(Status s) {
       return "Invalid";
   }
   return "?";
-}
-
-std::string utf8(std::u32string_view text) {
-  std::string out;
-  icu::UnicodeString::fromUTF32(reinterpret_cast<const UChar32*>(text.data()),
-                                static_cast<int32_t>(text.size()))
-      .toUTF8String(out);
-  return out;
 }
 
 // A written word as the spell check receives it: the tone marks taken off and kept aside.

@@ -8,25 +8,10 @@
 #include <string_view>
 #include <vector>
 
+#include "test_text.h"
+
 namespace lumaret::syllable {
 namespace {
-
-std::string utf8(std::u32string_view text) {
-  std::string out;
-  for (char32_t c : text) {
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
 
 template <typename Strings>
 std::string utf8_list(const Strings& strings) {

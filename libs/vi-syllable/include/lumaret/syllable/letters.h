@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <iterator>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -26,6 +27,25 @@ constexpr bool is_vowel(char32_t c) {
 }
 constexpr bool is_marked_vowel(char32_t c) {
   return MARKED_VOWELS.find(c) != std::u32string_view::npos;
+}
+
+// The combining character of each vowel mark (the stroke of đ has none) and of each tone (level has none),
+// indexed by the enumerations' values.
+inline constexpr char32_t MARK_COMBINING[] = {U'\u0302', U'\u0306', U'\u031B', 0};
+inline constexpr char32_t TONE_COMBINING[] = {0, U'\u0301', U'\u0300', U'\u0309', U'\u0303', U'\u0323'};
+
+// The vowel mark or tone a combining character writes, or nothing for any other character.
+constexpr std::optional<Mark> mark_of_combining(char32_t c) {
+  for (std::uint8_t m = 0; m < std::size(MARK_COMBINING); ++m) {
+    if (c != 0 && MARK_COMBINING[m] == c) return static_cast<Mark>(m);
+  }
+  return std::nullopt;
+}
+constexpr std::optional<Tone> tone_of_combining(char32_t c) {
+  for (std::uint8_t t = 0; t < std::size(TONE_COMBINING); ++t) {
+    if (c != 0 && TONE_COMBINING[t] == c) return static_cast<Tone>(t);
+  }
+  return std::nullopt;
 }
 
 // One letter as the tone rule sees it: a lowercase base and its mark.
