@@ -4,7 +4,7 @@ BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test bench sanitize fuzz format clean
+.PHONY: all deps configure build test bench sanitize fuzz format format-check clean
 
 all: build
 
@@ -39,6 +39,9 @@ fuzz: deps
 
 format:
 	git ls-files '*.h' '*.cc' | xargs clang-format -i
+
+format-check: deps
+	git ls-files '*.h' '*.cc' | xargs clang-format --dry-run --Werror
 
 clean:
 	rm -rf build build-asan build-fuzz
