@@ -59,23 +59,6 @@ std::string read_text() {
   return text.str().empty() ? FALLBACK_TEXT : text.str();
 }
 
-std::optional<Tone> tone_of(UChar32 c) {
-  switch (c) {
-    case 0x0301:
-      return Tone::Sac;
-    case 0x0300:
-      return Tone::Huyen;
-    case 0x0309:
-      return Tone::Hoi;
-    case 0x0303:
-      return Tone::Nga;
-    case 0x0323:
-      return Tone::Nang;
-    default:
-      return std::nullopt;
-  }
-}
-
 MarkedBase marked_base(char32_t c) {
   switch (c) {
     case U'ă':
@@ -107,7 +90,7 @@ Word prepare(const icu::UnicodeString& written) {
   icu::UnicodeString kept;
   for (int32_t i = 0; i < decomposed.length(); i = decomposed.moveIndex32(i, 1)) {
     const UChar32 c = decomposed.char32At(i);
-    if (const std::optional<Tone> tone = tone_of(c)) {
+    if (const std::optional<Tone> tone = tone_of_combining(static_cast<char32_t>(c))) {
       w.tone = *tone;
     } else {
       kept.append(c);

@@ -47,25 +47,10 @@ Toneless split_tone(std::u32string_view written) {
   icu::UnicodeString kept;
   for (int32_t i = 0; i < decomposed.length(); i = decomposed.moveIndex32(i, 1)) {
     const UChar32 c = decomposed.char32At(i);
-    switch (c) {
-      case 0x0301:
-        out.tone = Tone::Sac;
-        break;
-      case 0x0300:
-        out.tone = Tone::Huyen;
-        break;
-      case 0x0309:
-        out.tone = Tone::Hoi;
-        break;
-      case 0x0303:
-        out.tone = Tone::Nga;
-        break;
-      case 0x0323:
-        out.tone = Tone::Nang;
-        break;
-      default:
-        kept.append(c);
-        break;
+    if (const std::optional<Tone> tone = tone_of_combining(static_cast<char32_t>(c))) {
+      out.tone = *tone;
+    } else {
+      kept.append(c);
     }
   }
   const icu::UnicodeString composed = nfc->normalize(kept, status);
