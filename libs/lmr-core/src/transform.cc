@@ -61,6 +61,10 @@ const LetterKey* letter_entry(std::span<const LetterKey> table, char32_t key) {
   return nullptr;
 }
 
+ClusterSpan span_of(const syllable::Syllable& syl) {
+  return {syl.onset_len, syl.onset_len + syl.nucleus.size()};
+}
+
 // One way a mark key can apply: a single letter, or the u and o of a pair at once.
 struct Candidate {
   struct Item {
@@ -87,8 +91,7 @@ Candidate single(std::size_t index, Mark mark) {
   return c;
 }
 
-Candidates candidates(const Letters& letters, const MarkKey& entry) {
-  const ClusterSpan span = cluster_span(letters);
+Candidates candidates(const Letters& letters, ClusterSpan span, const MarkKey& entry) {
   Candidates pairs;
   Candidates singles;
   for (const MarkRule& rule : entry.rules) {
@@ -142,7 +145,8 @@ bool onset_keeps_plain_u(std::u32string_view onset) {
 }
 
 // Puts the candidate's marks on the letters; true when it stays (free stroke or accepted spelling).
-bool try_candidate(WordState& s, const Candidate& c, const ComposeOptions& o) {
+// `onset` is the word's onset before the key: marks never change it.
+bool try_candidate(WordState& s, const Candidate& c, std::u32string_view onset, const ComposeOptions& o) {
   struct Saved {
     std::optional<Mark> mark;
     bool horn_o_only;
@@ -156,10 +160,7 @@ bool try_candidate(WordState& s, const Candidate& c, const ComposeOptions& o) {
   bool free_stroke = false;
   for (const Candidate::Item& it : c.items) {
     Letter& l = s.letters[it.index];
-    if (c.pair && l.base == U'u' && l.mark != it.mark) {
-      const WordText word = toneless_lower(s.letters);
-      l.horn_o_only = onset_keeps_plain_u(parse(word.view()).onset);
-    }
+    if (c.pair && l.base == U'u' && l.mark != it.mark) l.horn_o_only = onset_keeps_plain_u(onset);
     l.mark = it.mark;
     if (it.mark == Mark::Stroke && !s.free_stroke) {
       const std::size_t i = it.index;
@@ -216,15 +217,16 @@ void undo(WordState& s, const Candidate& a, char32_t key, char32_t k) {
 }
 
 // Mark keys: true when the key was used up here, false when it goes on as an ordinary key.
-bool apply_mark_key(WordState& s, const MarkKey& entry, char32_t key, char32_t k, const ComposeOptions& o) {
-  const Candidates all = candidates(s.letters, entry);
+bool apply_mark_key(WordState& s, const syllable::Syllable& before, const MarkKey& entry, char32_t key,
+                    char32_t k, const ComposeOptions& o) {
+  const Candidates all = candidates(s.letters, span_of(before), entry);
   const Candidate* first_applied = nullptr;
   for (const Candidate& c : all) {
     if (is_applied(s.letters, c)) {
       if (first_applied == nullptr) first_applied = &c;
       continue;
     }
-    if (try_candidate(s, c, o)) {
+    if (try_candidate(s, c, before.onset, o)) {
       accept(s);
       return true;
     }
@@ -294,8 +296,7 @@ WordText toneless_lower(const Letters& letters) {
 
 ClusterSpan cluster_span(const Letters& letters) {
   const WordText word = toneless_lower(letters);
-  const syllable::Syllable syl = parse(word.view());
-  return {syl.onset_len, syl.onset_len + syl.nucleus.size()};
+  return span_of(parse(word.view()));
 }
 
 Status status(const Letters& letters, Tone tone, bool allow_coda_k) {
@@ -309,7 +310,10 @@ void step(WordState& s, char32_t key, const InputMethodSpec& m, const ComposeOpt
 
   if (s.literal || s.undone_keys.contains(k)) return append(s, key);
 
-  const ClusterSpan span = cluster_span(s.letters);
+  // The word before this key, rendered and parsed once for every rule below.
+  const WordText word = toneless_lower(s.letters);
+  const syllable::Syllable syl = parse(word.view());
+  const ClusterSpan span = span_of(syl);
   const bool has_vowel = span.start < span.end || is_qu(s.letters);
 
   if (o.quick_telex && s.letters.size() == 1 && !s.transformed) {
@@ -326,9 +330,8 @@ void step(WordState& s, char32_t key, const InputMethodSpec& m, const ComposeOpt
 
   if (const std::optional<Tone> t = tone_of_key(m, k); t && has_vowel) {
     if (*t != s.tone) {
-      const WordText w = toneless_lower(s.letters);
-      if (!o.spell_check || (syllable::tone_allowed_with(w.view(), *t, o.allow_coda_k) &&
-                             check_with(w.view(), *t, o.allow_coda_k) != Status::Invalid)) {
+      if (!o.spell_check || (syllable::tone_allowed_with(word.view(), *t, o.allow_coda_k) &&
+                             check_with(word.view(), *t, o.allow_coda_k) != Status::Invalid)) {
         s.tone = *t;
         return accept(s);
       }
@@ -358,7 +361,7 @@ void step(WordState& s, char32_t key, const InputMethodSpec& m, const ComposeOpt
   }
 
   if (const MarkKey* entry = mark_entry(m, k)) {
-    if (apply_mark_key(s, *entry, key, k, o)) return;
+    if (apply_mark_key(s, syl, *entry, key, k, o)) return;
   }
 
   if (o.bracket_keys) {
