@@ -28,14 +28,18 @@ bench: build
 sanitize:
 	$(MAKE) test BUILD_DIR=build-asan BUILD_TYPE=Debug CMAKE_FLAGS="-DLUMARET_SANITIZE=ON -DLUMARET_BENCH=OFF"
 
-# libFuzzer targets, built with clang; FUZZ_SECONDS per target.
+# libFuzzer targets, built with clang; each runs FUZZ_SECONDS from its seed corpus.
+# A target is listed as name:corpus-folder; its binary is build-fuzz/fuzz/fuzz-<name>.
 FUZZ_SECONDS ?= 60
+FUZZ_TARGETS ?= compose:libs/lmr-core/fuzz/corpus
 fuzz: deps
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMARET_FUZZ=ON -DLUMARET_BENCH=OFF -DLUMARET_TESTS=OFF
-	cmake --build build-fuzz -j $(JOBS) --target fuzz-compose
-	mkdir -p build-fuzz/corpus-compose
-	build-fuzz/libs/lmr-core/fuzz/fuzz-compose -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
-	    build-fuzz/corpus-compose libs/lmr-core/fuzz/corpus
+	cmake --build build-fuzz -j $(JOBS) --target $(foreach t,$(FUZZ_TARGETS),fuzz-$(firstword $(subst :, ,$(t))))
+	set -e; for t in $(FUZZ_TARGETS); do \
+	  name=$${t%%:*}; seeds=$${t#*:}; mkdir -p build-fuzz/corpus-$$name; \
+	  echo "fuzz-$$name: $(FUZZ_SECONDS) s"; \
+	  build-fuzz/fuzz/fuzz-$$name -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 build-fuzz/corpus-$$name $$seeds; \
+	done
 
 format:
 	git ls-files '*.h' '*.cc' | xargs clang-format -i

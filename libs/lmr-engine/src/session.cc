@@ -1,0 +1,1 @@
+// The engine session: one key in, one action out.
