@@ -22,7 +22,14 @@ enum class OutputMode : std::uint8_t { Preedit = 0, Replace = 1 };
 enum class UnicodeForm : std::uint8_t { Nfc = 0, Nfd = 1 };
 
 // The kind of the focused text field, derived by the frontend from the content type.
-enum class FieldKind : std::uint8_t { Normal = 0, Password = 1, Numeric = 2, Email = 3, Url = 4, Terminal = 5 };
+enum class FieldKind : std::uint8_t {
+  Normal = 0,
+  Password = 1,
+  Numeric = 2,
+  Email = 3,
+  Url = 4,
+  Terminal = 5
+};
 
 // Per-application overrides. Unset optionals leave the configuration's value in force.
 struct AppProfile {
@@ -107,6 +114,9 @@ class SurroundingText {
   virtual ~SurroundingText() = default;
   // The last `max_chars` characters before the cursor (all when shorter); nothing when unknown.
   virtual std::optional<std::string> before_cursor(std::uint32_t max_chars) = 0;
+  // True while the application has not yet answered a key sent on to it: what is known of its text may
+  // be out of date, so a word standing there must not be edited.
+  virtual bool awaiting_answer() const { return false; }
 };
 
 // Word lists; callers lowercase the word first.
