@@ -4,7 +4,7 @@ BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test bench sanitize fuzz format format-check clean
+.PHONY: all deps configure build test bench run sanitize fuzz format format-check clean
 
 all: build
 
@@ -24,6 +24,10 @@ test: build
 bench: build
 	$(BUILD_DIR)/bench/lumaret-bench
 
+# Starts the input method in the current Wayland session (Sway, Hyprland, niri, ...).
+run: build
+	$(BUILD_DIR)/apps/lmr-wayland/lumaret-wayland $(ARGS)
+
 # The same tests under AddressSanitizer and UndefinedBehaviorSanitizer.
 sanitize:
 	$(MAKE) test BUILD_DIR=build-asan BUILD_TYPE=Debug CMAKE_FLAGS="-DLUMARET_SANITIZE=ON -DLUMARET_BENCH=OFF"
@@ -31,7 +35,8 @@ sanitize:
 # libFuzzer targets, built with clang; each runs FUZZ_SECONDS from its seed corpus.
 # A target is listed as name:corpus-folder; its binary is build-fuzz/fuzz/fuzz-<name>.
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS ?= compose:libs/lmr-core/fuzz/corpus
+FUZZ_TARGETS ?= compose:libs/lmr-core/fuzz/corpus config:libs/lmr-engine/fuzz/corpus-config \
+                session:libs/lmr-engine/fuzz/corpus-session
 fuzz: deps
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMARET_FUZZ=ON -DLUMARET_BENCH=OFF -DLUMARET_TESTS=OFF
 	cmake --build build-fuzz -j $(JOBS) --target $(foreach t,$(FUZZ_TARGETS),fuzz-$(firstword $(subst :, ,$(t))))
