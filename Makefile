@@ -4,7 +4,7 @@ BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test bench run sanitize fuzz format format-check clean
+.PHONY: all deps configure build test bench bench-type run sanitize fuzz format format-check clean
 
 all: build
 
@@ -23,6 +23,12 @@ test: build
 # Benchmarks are built with everything else; this runs them.
 bench: build
 	$(BUILD_DIR)/bench/lumaret-bench
+
+# lumaret-type over a generated stream of 1,000,000 Telex keys: wall time and peak memory, three runs.
+bench-type: build
+	$(BUILD_DIR)/bench/lumaret-telex-input 1000000 > $(BUILD_DIR)/telex-keys.txt
+	for i in 1 2 3; do /usr/bin/time -f "%e s, peak %M KB" $(BUILD_DIR)/apps/lmr-type/lumaret-type \
+	    < $(BUILD_DIR)/telex-keys.txt > /dev/null; done
 
 # Starts the input method in the current Wayland session (Sway, Hyprland, niri, ...).
 run: build

@@ -261,7 +261,10 @@ void Controller::apply_action(engine::Action action, std::string_view before,
                               const std::optional<KeyEvent>& key) {
   const SurroundingState& state = surrounding_->state();
   adapter::PlanContext context{.expected = before, .field_kind = field_kind_, .trusted = false};
-  if (state.valid && !surrounding_->awaiting_answer()) {
+  // Only a replacement is checked against the application's text; counting its UTF-16 units for every
+  // other key would cost time proportional to the whole text.
+  const bool replacing = std::holds_alternative<engine::action::Replace>(action);
+  if (replacing && state.valid && !surrounding_->awaiting_answer()) {
     context.surrounding = adapter::SurroundingView{
         state.text,
         adapter::utf16_length(std::string_view(state.text).substr(0, state.cursor_bytes)),
