@@ -149,7 +149,7 @@ std::string Controller::shown_word() const {
   return session_->out(session_->text());
 }
 
-void Controller::activate() {
+void Controller::activate(std::optional<std::string_view> app_id) {
   active_ = true;
   consumed_.clear();
   surrounding_->set({});
@@ -159,9 +159,15 @@ void Controller::activate() {
   // A new field says what it is; one that says nothing is a normal field, whatever the last one was.
   field_kind_ = FieldKind::Normal;
   session_->set_field_kind(FieldKind::Normal);
-  session_->focus_changed(std::nullopt);
+  session_->focus_changed(app_id);
   session_->reset();
   backend_.clear_preedit(serial_);
+}
+
+void Controller::app_changed(std::optional<std::string_view> app_id) {
+  if (!active_) return;  // the next activate resolves it
+  const std::string before = shown_word();
+  apply_action(session_->focus_changed(app_id), before, std::nullopt);
 }
 
 void Controller::deactivate() {
@@ -245,7 +251,10 @@ void Controller::key(const KeyEvent& event) {
   reload_if_changed();
   if (event.key == engine::Key::character(U',') && event.alt && !event.ctrl && !event.meta) {
     const std::string before = shown_word();
+    const bool file_unchanged = modification_time(config_path_) == config_mtime_;
     apply_action(session_->toggle_vietnamese(), before, std::nullopt);
+    // The switch may have saved the configuration; our own save is not a change to read back.
+    if (file_unchanged) config_mtime_ = modification_time(config_path_);
     mark_consumed(event.code);
     return;
   }

@@ -20,6 +20,7 @@
 #include "lumaret/engine/defaults.h"
 #include "lumaret/wayland/controller.h"
 #include "virtual-keyboard-unstable-v1-client-protocol.h"
+#include "wlr-foreign-toplevel-management-unstable-v1-client-protocol.h"
 
 namespace lumaret::wayland {
 namespace {
@@ -27,6 +28,8 @@ namespace {
 constexpr std::uint32_t KEYMAP_FORMAT_NO_KEYMAP = 0;
 constexpr std::uint32_t KEYMAP_FORMAT_XKB_V1 = 1;
 constexpr std::uint32_t SEAT_MAX_VERSION = 9;
+constexpr std::uint32_t TOPLEVEL_MANAGER_MAX_VERSION = 3;
+constexpr std::uint32_t TOPLEVEL_STATE_ACTIVATED = 2;
 
 struct Global {
   std::uint32_t name;
@@ -94,6 +97,30 @@ class WaylandBackend final : public Backend {
   zwp_virtual_keyboard_v1* keyboard_;
 };
 
+// The activated window's application, as the compositor's toplevel list tells it. Shared between the
+// tracker that writes it and the session's application port that reads it.
+using ActivatedApp = std::shared_ptr<std::optional<std::string>>;
+
+class ActivatedAppContext final : public engine::AppContext {
+ public:
+  explicit ActivatedAppContext(ActivatedApp app) : app_(std::move(app)) {}
+  std::optional<std::string> current_app() override { return *app_; }
+
+ private:
+  ActivatedApp app_;
+};
+
+struct App;
+
+// One toplevel window: its application id and whether it is activated, as of its last done. Titles are
+// neither kept nor logged.
+struct Toplevel {
+  App* app = nullptr;
+  zwlr_foreign_toplevel_handle_v1* handle = nullptr;
+  std::optional<std::string> app_id, pending_app_id;
+  bool activated = false, pending_activated = false;
+};
+
 // Everything the handlers touch. Proxies are released locally when the service stops; no destroy
 // or release request is sent.
 struct App {
@@ -108,6 +135,9 @@ struct App {
   // Grabs forgotten on deactivate. The compositor may keep sending keys on them, so they keep their
   // handlers until the service ends; destroying one would lose every later key.
   std::vector<zwp_input_method_keyboard_grab_v2*> forgotten_grabs;
+  zwlr_foreign_toplevel_manager_v1* toplevel_manager = nullptr;
+  std::vector<std::unique_ptr<Toplevel>> toplevels;
+  ActivatedApp activated_app = std::make_shared<std::optional<std::string>>();
   xkb_context* xkb = nullptr;
   xkb_state* keyboard_state = nullptr;
   std::string passed_keymap;  // the keymap text last handed to the virtual keyboard
@@ -235,12 +265,70 @@ void on_repeat_info(void*, zwp_input_method_keyboard_grab_v2*, std::int32_t, std
 constexpr zwp_input_method_keyboard_grab_v2_listener GRAB_LISTENER = {on_keymap, on_key, on_modifiers,
                                                                       on_repeat_info};
 
+// Toplevel windows.
+
+// The application of the window activated now; when it changes, its settings apply.
+void update_activated_app(App& app) {
+  std::optional<std::string> now;
+  for (const auto& t : app.toplevels) {
+    if (t->activated) now = t->app_id;
+  }
+  if (now == *app.activated_app) return;
+  *app.activated_app = now;
+  log().debug("ứng dụng đang dùng: {}", now.value_or("(không rõ)"));
+  if (app.controller) app.controller->app_changed(now);
+}
+
+void on_toplevel_title(void*, zwlr_foreign_toplevel_handle_v1*, const char*) {}
+void on_toplevel_app_id(void* data, zwlr_foreign_toplevel_handle_v1*, const char* app_id) {
+  static_cast<Toplevel*>(data)->pending_app_id = app_id ? std::optional<std::string>(app_id) : std::nullopt;
+}
+void on_toplevel_output(void*, zwlr_foreign_toplevel_handle_v1*, wl_output*) {}
+void on_toplevel_state(void* data, zwlr_foreign_toplevel_handle_v1*, wl_array* states) {
+  bool activated = false;
+  const auto* state = static_cast<const std::uint32_t*>(states->data);
+  for (std::size_t i = 0; i < states->size / sizeof(std::uint32_t); ++i) {
+    if (state[i] == TOPLEVEL_STATE_ACTIVATED) activated = true;
+  }
+  static_cast<Toplevel*>(data)->pending_activated = activated;
+}
+void on_toplevel_done(void* data, zwlr_foreign_toplevel_handle_v1*) {
+  Toplevel& t = *static_cast<Toplevel*>(data);
+  t.app_id = t.pending_app_id;
+  t.activated = t.pending_activated;
+  update_activated_app(*t.app);
+}
+void on_toplevel_closed(void* data, zwlr_foreign_toplevel_handle_v1* handle) {
+  App& app = *static_cast<Toplevel*>(data)->app;
+  zwlr_foreign_toplevel_handle_v1_destroy(handle);
+  std::erase_if(app.toplevels, [&](const auto& t) { return t->handle == handle; });
+  update_activated_app(app);
+}
+void on_toplevel_parent(void*, zwlr_foreign_toplevel_handle_v1*, zwlr_foreign_toplevel_handle_v1*) {}
+
+constexpr zwlr_foreign_toplevel_handle_v1_listener TOPLEVEL_LISTENER = {
+    on_toplevel_title, on_toplevel_app_id, on_toplevel_output, on_toplevel_output,
+    on_toplevel_state, on_toplevel_done,   on_toplevel_closed, on_toplevel_parent};
+
+void on_toplevel(void* data, zwlr_foreign_toplevel_manager_v1*, zwlr_foreign_toplevel_handle_v1* handle) {
+  App& app = *static_cast<App*>(data);
+  auto t = std::make_unique<Toplevel>();
+  t->app = &app;
+  t->handle = handle;
+  zwlr_foreign_toplevel_handle_v1_add_listener(handle, &TOPLEVEL_LISTENER, t.get());
+  app.toplevels.push_back(std::move(t));
+}
+void on_toplevel_manager_finished(void*, zwlr_foreign_toplevel_manager_v1*) {}
+
+constexpr zwlr_foreign_toplevel_manager_v1_listener TOPLEVEL_MANAGER_LISTENER = {
+    on_toplevel, on_toplevel_manager_finished};
+
 // Input method events.
 
 void on_activate(void* data, zwp_input_method_v2*) {
   App& app = *static_cast<App*>(data);
   log().debug("input method activate");
-  app.controller->activate();
+  app.controller->activate(*app.activated_app);
   if (app.grab == nullptr) {
     app.grab = zwp_input_method_v2_grab_keyboard(app.im);
     zwp_input_method_keyboard_grab_v2_add_listener(app.grab, &GRAB_LISTENER, &app);
@@ -347,6 +435,13 @@ std::string run_inner(std::filesystem::path config_path, bool debug) {
         "compositor không có zwp_virtual_keyboard_manager_v1: phím pass-through/Backspace sẽ không tới app");
   }
 
+  std::string no_toplevels;
+  app.toplevel_manager = bind_global<zwlr_foreign_toplevel_manager_v1>(
+      app, globals, zwlr_foreign_toplevel_manager_v1_interface, TOPLEVEL_MANAGER_MAX_VERSION, no_toplevels);
+  if (app.toplevel_manager) {
+    zwlr_foreign_toplevel_manager_v1_add_listener(app.toplevel_manager, &TOPLEVEL_MANAGER_LISTENER, &app);
+  }
+
   app.im = zwp_input_method_manager_v2_get_input_method(app.im_manager, app.seat);
   zwp_input_method_v2_add_listener(app.im, &IM_LISTENER, &app);
   if (app.keyboard_manager) {
@@ -356,7 +451,7 @@ std::string run_inner(std::filesystem::path config_path, bool debug) {
 
   app.backend = std::make_unique<WaylandBackend>(app.im, app.keymap_keyboard);
   engine::Ports ports{std::make_unique<engine::JsonFileConfigStore>(config_path),
-                      std::make_unique<engine::StaticAppContext>(), nullptr,
+                      std::make_unique<ActivatedAppContext>(app.activated_app), nullptr,
                       std::make_unique<engine::WordListDictionary>(engine::WordListDictionary::defaults())};
   app.controller = std::make_unique<Controller>(*app.backend, std::move(ports), config_path);
 
@@ -364,6 +459,10 @@ std::string run_inner(std::filesystem::path config_path, bool debug) {
   if (app.xkb == nullptr) return "không tạo được XKB context";
 
   log().info("lumaret-wayland đang chạy (config {})", config_path.string());
+  log().info(
+      app.toplevel_manager
+          ? "biết ứng dụng đang dùng (zwlr_foreign_toplevel_manager_v1): cấu hình theo ứng dụng có hiệu lực"
+          : "compositor không có zwlr_foreign_toplevel_manager_v1: chỉ dùng cấu hình chung");
   return loop(app);
 }
 

@@ -115,6 +115,8 @@ int run_probe() {
   std::printf("zwp_virtual_keyboard_manager_v1: %s\n",
               offered("zwp_virtual_keyboard_manager_v1") ? "true" : "false");
   std::printf("wl_seat: %s\n", offered("wl_seat") ? "true" : "false");
+  std::printf("zwlr_foreign_toplevel_manager_v1: %s\n",
+              offered("zwlr_foreign_toplevel_manager_v1") ? "true" : "false");
   if (!offered("zwp_input_method_manager_v2")) {
     std::fflush(stdout);
     std::fprintf(stderr, "probe lỗi: compositor không hỗ trợ zwp_input_method_manager_v2\n");

@@ -1,9 +1,11 @@
 // The default port implementations: the configuration file and the built-in word lists.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unicode/utf8.h>
 #include <unistd.h>
 
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <cstddef>
 #include <string>
@@ -168,13 +170,39 @@ Config JsonFileConfigStore::load() {
 }
 
 void JsonFileConfigStore::save(const Config& config) {
-  // Replaced in place, with no temporary file and no directory created: a failed save changes nothing the
-  // session depends on, and the user is not told.
+  // Failures are dropped: the session keeps its configuration in memory and the user is not told.
   const std::string text = write_config(config);
-  const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  std::error_code error;
+  // A symbolic link stays a link: the file it points to is the one replaced.
+  std::filesystem::path target = std::filesystem::canonical(path_, error);
+  if (error) target = path_;
+  struct stat existing {};
+  const bool exists = ::stat(target.c_str(), &existing) == 0;
+  if (exists && !S_ISREG(existing.st_mode)) {
+    // Not a regular file (a pipe, a device): there is nothing to rename over, so write into it.
+    const int fd = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd < 0) return;
+    write_all(fd, text);
+    ::close(fd);
+    return;
+  }
+  // The new text goes to a temporary file beside the target, which then replaces it in one rename: a
+  // crash or a full disk leaves the old file or the new one, never a part of either. The directory is
+  // not created when it is missing.
+  static std::atomic<unsigned> counter{0};
+  std::string name(".");
+  name += target.filename().string();
+  name += ".lumaret-";
+  name += std::to_string(::getpid());
+  name += '-';
+  name += std::to_string(counter++);
+  const std::filesystem::path temporary = target.parent_path() / name;
+  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
   if (fd < 0) return;
-  write_all(fd, text);
-  ::close(fd);
+  bool ok = !exists || ::fchmod(fd, existing.st_mode & 07777) == 0;
+  ok = ok && write_all(fd, text) && ::fsync(fd) == 0;
+  ok = ::close(fd) == 0 && ok;
+  if (!ok || ::rename(temporary.c_str(), target.c_str()) != 0) ::unlink(temporary.c_str());
 }
 
 WordListDictionary WordListDictionary::defaults() {

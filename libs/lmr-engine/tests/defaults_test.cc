@@ -4,7 +4,9 @@
 #include <pthread.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -63,6 +65,50 @@ Config customised() {
   config.app_profiles["gedit"].wait_ack = true;
   config.schema_version = 7;
   return config;
+}
+
+// A save cut short at any byte (a full disk, simulated with a file-size limit in a child process) leaves
+// the old file or the new one, and no temporary file.
+TEST_F(ConfigFile, InterruptedSaveLeavesOldOrNewFile) {
+  Config old_config = Config::defaults();
+  old_config.input_method = "viqr";
+  JsonFileConfigStore(path()).save(old_config);
+  const std::string old_text = contents();
+  const std::string new_text = write_config(customised());
+  for (const rlim_t limit : {rlim_t{0}, rlim_t{1}, rlim_t{100}, rlim_t{new_text.size() / 2},
+                             rlim_t{new_text.size() - 1}, rlim_t{new_text.size()}}) {
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      std::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails instead of ending the process
+      const rlimit size_limit{limit, limit};
+      ::setrlimit(RLIMIT_FSIZE, &size_limit);
+      JsonFileConfigStore(path()).save(customised());
+      std::_Exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    const std::string now = contents();
+    EXPECT_TRUE(now == old_text || now == new_text) << "limit " << limit << ": " << now.size() << " bytes";
+    EXPECT_EQ(now == new_text, limit >= new_text.size()) << "limit " << limit;
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1) << "limit " << limit;
+    JsonFileConfigStore(path()).save(old_config);
+  }
+}
+
+TEST_F(ConfigFile, SymlinkStaysALinkToTheUpdatedFile) {
+  const fs::path real = dir_ / "real.json";
+  std::ofstream(real) << "{}";
+  ::chmod(real.c_str(), 0640);
+  fs::create_symlink(real, path());
+  JsonFileConfigStore(path()).save(customised());
+  EXPECT_TRUE(fs::is_symlink(path()));
+  EXPECT_EQ(fs::read_symlink(path()), real);
+  EXPECT_EQ(JsonFileConfigStore(real).load(), JsonFileConfigStore(path()).load());
+  EXPECT_EQ(JsonFileConfigStore(real).load().input_method, "vni");
+  struct stat st {};
+  ASSERT_EQ(::stat(real.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);  // the file keeps its permission bits
 }
 
 TEST_F(ConfigFile, WhatIsSavedLoadsBackEqual) {

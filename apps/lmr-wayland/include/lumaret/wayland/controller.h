@@ -98,12 +98,15 @@ class Controller {
   // `ports.surrounding` is ignored: the controller puts its own shared surrounding text there.
   Controller(Backend& backend, engine::Ports ports, std::optional<std::filesystem::path> config_path);
 
-  // Input-method events.
-  void activate();
+  // Input-method events. `app_id` is the focused application as the platform reports it, when known.
+  void activate(std::optional<std::string_view> app_id = std::nullopt);
   void deactivate();
   void surrounding_text(std::string text, std::uint32_t cursor_bytes, std::uint32_t anchor_bytes);
   void content_type(std::uint32_t hint, std::uint32_t purpose);
   void done();
+  // Another application's window was activated: while active, the pending word is committed and that
+  // application's profile and on/off state apply.
+  void app_changed(std::optional<std::string_view> app_id);
 
   // Keyboard-grab events (the key already translated by the keymap).
   void set_modifiers(const Modifiers& modifiers) { modifiers_ = modifiers; }
