@@ -60,3 +60,12 @@ format-check: deps
 
 clean:
 	rm -rf build build-asan build-fuzz
+
+# Debian package built with CPack from a Release build: $(PACKAGE_DIR)/lumaret_<version>_<arch>.deb.
+# scripts/check-package installs it in a fresh Debian 12 root (needs the Debian mirror).
+PACKAGE_DIR ?= build-package
+.PHONY: package
+package: deps
+	cmake -S . -B $(PACKAGE_DIR) -DCMAKE_BUILD_TYPE=Release -DLUMARET_TESTS=OFF -DLUMARET_BENCH=OFF
+	cmake --build $(PACKAGE_DIR) -j $(JOBS)
+	cd $(PACKAGE_DIR) && cpack -G DEB
