@@ -156,10 +156,13 @@ struct App {
     if (xkb) xkb_context_unref(xkb);
     for (auto* g : forgotten_grabs)
       wl_proxy_destroy(reinterpret_cast<wl_proxy*>(g));
-    for (wl_proxy* p : {reinterpret_cast<wl_proxy*>(grab), reinterpret_cast<wl_proxy*>(keymap_keyboard),
-                        reinterpret_cast<wl_proxy*>(im), reinterpret_cast<wl_proxy*>(keyboard_manager),
-                        reinterpret_cast<wl_proxy*>(im_manager), reinterpret_cast<wl_proxy*>(seat),
-                        reinterpret_cast<wl_proxy*>(registry)}) {
+    for (const auto& t : toplevels)
+      wl_proxy_destroy(reinterpret_cast<wl_proxy*>(t->handle));
+    for (wl_proxy* p :
+         {reinterpret_cast<wl_proxy*>(grab), reinterpret_cast<wl_proxy*>(keymap_keyboard),
+          reinterpret_cast<wl_proxy*>(im), reinterpret_cast<wl_proxy*>(keyboard_manager),
+          reinterpret_cast<wl_proxy*>(im_manager), reinterpret_cast<wl_proxy*>(toplevel_manager),
+          reinterpret_cast<wl_proxy*>(seat), reinterpret_cast<wl_proxy*>(registry)}) {
       if (p) wl_proxy_destroy(p);
     }
     if (display) wl_display_disconnect(display);

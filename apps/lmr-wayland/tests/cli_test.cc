@@ -235,8 +235,11 @@ TEST(Probe, ReportsWhichGlobalsTheCompositorOffers) {
     Globals globals;
     int status;
   } cases[] = {
-      {"all three", {true, true, true}, 0},  {"no virtual keyboard manager", {true, true, false}, 0},
-      {"no seat", {false, true, true}, 0},   {"no input-method manager", {true, false, true}, 1},
+      {"all three", {true, true, true}, 0},
+      {"all three and the window list", {true, true, true, true}, 0},
+      {"no virtual keyboard manager", {true, true, false}, 0},
+      {"no seat", {false, true, true}, 0},
+      {"the window list without an input-method manager", {true, false, true, true}, 1},
       {"nothing", {false, false, false}, 1},
   };
   const auto answer = [](bool offered) { return offered ? std::string("true") : std::string("false"); };
@@ -249,8 +252,7 @@ TEST(Probe, ReportsWhichGlobalsTheCompositorOffers) {
                             "zwp_input_method_manager_v2: " + answer(c.globals.input_method_manager) + "\n" +
                             "zwp_virtual_keyboard_manager_v1: " + answer(c.globals.virtual_keyboard_manager) +
                             "\n" + "wl_seat: " + answer(c.globals.seat) + "\n" +
-                            // The test compositor publishes no window list.
-                            "zwlr_foreign_toplevel_manager_v1: false\n")
+                            "zwlr_foreign_toplevel_manager_v1: " + answer(c.globals.toplevel_manager) + "\n")
         << c.name;
     EXPECT_EQ(exit.err,
               c.status == 0 ? "" : "probe lỗi: compositor không hỗ trợ zwp_input_method_manager_v2\n")

@@ -17,11 +17,20 @@
 
 #include "input-method-unstable-v2-server-protocol.h"
 #include "virtual-keyboard-unstable-v1-server-protocol.h"
+#include "wlr-foreign-toplevel-management-unstable-v1-server-protocol.h"
 
 namespace lumaret::wayland::testing {
 
 struct TestCompositor::Grab {
   wl_resource* resource = nullptr;  // null once the service's connection is gone
+};
+
+// A window as the compositor knows it, and the handles through which clients were told of it.
+struct TestCompositor::Toplevel {
+  std::optional<std::string> title, app_id;
+  std::vector<std::uint32_t> states;
+  bool closed = false;
+  std::vector<wl_resource*> handles;  // until each client destroys its handle
 };
 
 namespace {
@@ -286,6 +295,64 @@ void bind_virtual_keyboard_manager(wl_client* client, void* data, std::uint32_t 
   wl_resource_set_implementation(resource, &VIRTUAL_KEYBOARD_MANAGER, compositor, nullptr);
 }
 
+// zwlr_foreign_toplevel_handle_v1: the service only ever destroys a handle; the rest is written down in
+// case it asks for more than it should.
+void record_toplevel(wl_resource* resource, const char* name) {
+  compositor_of(resource).record(std::string("toplevel.") + name);
+}
+
+const struct zwlr_foreign_toplevel_handle_v1_interface TOPLEVEL = {
+    .set_maximized = [](wl_client*, wl_resource* r) { record_toplevel(r, "set_maximized"); },
+    .unset_maximized = [](wl_client*, wl_resource* r) { record_toplevel(r, "unset_maximized"); },
+    .set_minimized = [](wl_client*, wl_resource* r) { record_toplevel(r, "set_minimized"); },
+    .unset_minimized = [](wl_client*, wl_resource* r) { record_toplevel(r, "unset_minimized"); },
+    .activate = [](wl_client*, wl_resource* r, wl_resource*) { record_toplevel(r, "activate"); },
+    .close = [](wl_client*, wl_resource* r) { record_toplevel(r, "close"); },
+    .set_rectangle = [](wl_client*, wl_resource* r, wl_resource*, std::int32_t, std::int32_t, std::int32_t,
+                        std::int32_t) { record_toplevel(r, "set_rectangle"); },
+    .destroy =
+        [](wl_client*, wl_resource* r) {
+          record_toplevel(r, "destroy");
+          wl_resource_destroy(r);
+        },
+    .set_fullscreen = [](wl_client*, wl_resource* r, wl_resource*) { record_toplevel(r, "set_fullscreen"); },
+    .unset_fullscreen = [](wl_client*, wl_resource* r) { record_toplevel(r, "unset_fullscreen"); },
+};
+
+// zwlr_foreign_toplevel_manager_v1
+const struct zwlr_foreign_toplevel_manager_v1_interface TOPLEVEL_MANAGER = {
+    .stop = [](wl_client*,
+               wl_resource* resource) { compositor_of(resource).on_toplevel_manager_stop(resource); },
+};
+
+void bind_toplevel_manager(wl_client* client, void* data, std::uint32_t version, std::uint32_t id) {
+  auto* compositor = static_cast<TestCompositor*>(data);
+  compositor->record(call("bind", "zwlr_foreign_toplevel_manager_v1", version));
+  wl_resource* resource =
+      wl_resource_create(client, &zwlr_foreign_toplevel_manager_v1_interface, static_cast<int>(version), id);
+  if (resource == nullptr) {
+    wl_client_post_no_memory(client);
+    return;
+  }
+  wl_resource_set_implementation(resource, &TOPLEVEL_MANAGER, compositor, forget_resource);
+  compositor->on_bind_toplevel_manager(resource);
+}
+
+void send_states(wl_resource* handle, const std::vector<std::uint32_t>& states) {
+  wl_array array;
+  wl_array_init(&array);
+  for (const std::uint32_t state : states) {
+    auto* slot = static_cast<std::uint32_t*>(wl_array_add(&array, sizeof state));
+    if (slot != nullptr) *slot = state;
+  }
+  zwlr_foreign_toplevel_handle_v1_send_state(handle, &array);
+  wl_array_release(&array);
+}
+
+bool is_activated(const std::vector<std::uint32_t>& states) {
+  return std::find(states.begin(), states.end(), TestCompositor::TOPLEVEL_ACTIVATED) != states.end();
+}
+
 }  // namespace
 
 Keymap Keymap::compile(const char* layout, const char* variant) {
@@ -376,6 +443,10 @@ TestCompositor::TestCompositor(Globals globals, std::chrono::milliseconds deadli
   if (globals_.virtual_keyboard_manager) {
     wl_global_create(display_, &zwp_virtual_keyboard_manager_v1_interface, 1, this,
                      bind_virtual_keyboard_manager);
+  }
+  if (globals_.toplevel_manager) {
+    wl_global_create(display_, &zwlr_foreign_toplevel_manager_v1_interface, TOPLEVEL_MANAGER_VERSION, this,
+                     bind_toplevel_manager);
   }
 }
 
@@ -561,6 +632,106 @@ void TestCompositor::type(std::string_view keys, std::optional<std::size_t> grab
   }
 }
 
+TestCompositor::Toplevel* TestCompositor::toplevel(std::size_t window, std::string_view what) {
+  if (window >= toplevels_.size() || toplevels_[window]->closed) {
+    ADD_FAILURE() << what << ": window " << window << " does not exist (any more)";
+    return nullptr;
+  }
+  return toplevels_[window].get();
+}
+
+wl_resource* TestCompositor::new_handle(Toplevel& window, wl_resource* manager) {
+  wl_client* client = wl_resource_get_client(manager);
+  wl_resource* handle = wl_resource_create(client, &zwlr_foreign_toplevel_handle_v1_interface,
+                                           wl_resource_get_version(manager), 0);
+  if (handle == nullptr) {
+    wl_client_post_no_memory(client);
+    return nullptr;
+  }
+  wl_resource_set_implementation(handle, &TOPLEVEL, this, forget_resource);
+  window.handles.push_back(handle);
+  zwlr_foreign_toplevel_manager_v1_send_toplevel(manager, handle);
+  return handle;
+}
+
+std::size_t TestCompositor::add_toplevel() {
+  toplevels_.push_back(std::make_unique<Toplevel>());
+  // A new window is announced at once, before anything is known of it.
+  for (wl_resource* manager : toplevel_managers_)
+    new_handle(*toplevels_.back(), manager);
+  flush();
+  return toplevels_.size() - 1;
+}
+
+void TestCompositor::toplevel_title(std::size_t window, std::string_view title) {
+  if (Toplevel* t = toplevel(window, "toplevel_title")) {
+    t->title = std::string(title);
+    for (wl_resource* handle : t->handles)
+      zwlr_foreign_toplevel_handle_v1_send_title(handle, t->title->c_str());
+    flush();
+  }
+}
+
+void TestCompositor::toplevel_app_id(std::size_t window, std::string_view app_id) {
+  if (Toplevel* t = toplevel(window, "toplevel_app_id")) {
+    t->app_id = std::string(app_id);
+    for (wl_resource* handle : t->handles)
+      zwlr_foreign_toplevel_handle_v1_send_app_id(handle, t->app_id->c_str());
+    flush();
+  }
+}
+
+void TestCompositor::toplevel_state(std::size_t window, const std::vector<std::uint32_t>& states) {
+  if (Toplevel* t = toplevel(window, "toplevel_state")) {
+    t->states = states;
+    for (wl_resource* handle : t->handles)
+      send_states(handle, states);
+    flush();
+  }
+}
+
+void TestCompositor::toplevel_done(std::size_t window) {
+  if (Toplevel* t = toplevel(window, "toplevel_done")) {
+    for (wl_resource* handle : t->handles)
+      zwlr_foreign_toplevel_handle_v1_send_done(handle);
+    flush();
+  }
+}
+
+void TestCompositor::close_toplevel(std::size_t window) {
+  if (Toplevel* t = toplevel(window, "close_toplevel")) {
+    // The handles stay until their clients destroy them; nothing more is sent on them.
+    for (wl_resource* handle : t->handles)
+      zwlr_foreign_toplevel_handle_v1_send_closed(handle);
+    t->closed = true;
+    flush();
+  }
+}
+
+std::size_t TestCompositor::open_app(std::string_view app_id, const std::vector<std::uint32_t>& states) {
+  const std::size_t window = add_toplevel();
+  toplevel_app_id(window, app_id);
+  toplevel_state(window, states);
+  toplevel_done(window);
+  return window;
+}
+
+void TestCompositor::focus_toplevel(std::size_t window) {
+  if (toplevel(window, "focus_toplevel") == nullptr) return;
+  for (std::size_t other = 0; other < toplevels_.size(); ++other) {
+    const Toplevel& t = *toplevels_[other];
+    if (other == window || t.closed || !is_activated(t.states)) continue;
+    std::vector<std::uint32_t> states = t.states;
+    std::erase(states, TOPLEVEL_ACTIVATED);
+    toplevel_state(other, states);
+    toplevel_done(other);
+  }
+  std::vector<std::uint32_t> states = toplevels_[window]->states;
+  if (!is_activated(states)) states.push_back(TOPLEVEL_ACTIVATED);
+  toplevel_state(window, states);
+  toplevel_done(window);
+}
+
 std::vector<std::string> TestCompositor::take() {
   std::vector<std::string> got;
   got.swap(requests_);
@@ -672,7 +843,30 @@ void TestCompositor::on_virtual_keymap(std::string text) {
   virtual_has_keymap_ = true;
 }
 
+void TestCompositor::on_bind_toplevel_manager(wl_resource* manager) {
+  toplevel_managers_.push_back(manager);
+  // A client that binds late learns of every window there is: all that is known of it, then done.
+  for (const std::unique_ptr<Toplevel>& window : toplevels_) {
+    if (window->closed) continue;
+    wl_resource* handle = new_handle(*window, manager);
+    if (handle == nullptr) continue;
+    if (window->title) zwlr_foreign_toplevel_handle_v1_send_title(handle, window->title->c_str());
+    if (window->app_id) zwlr_foreign_toplevel_handle_v1_send_app_id(handle, window->app_id->c_str());
+    send_states(handle, window->states);
+    zwlr_foreign_toplevel_handle_v1_send_done(handle);
+  }
+}
+
+void TestCompositor::on_toplevel_manager_stop(wl_resource* manager) {
+  record("toplevel_manager.stop");
+  zwlr_foreign_toplevel_manager_v1_send_finished(manager);
+  wl_resource_destroy(manager);  // the protocol has the compositor destroy it right after finished
+}
+
 void TestCompositor::forget(wl_resource* resource) {
+  std::erase(toplevel_managers_, resource);
+  for (const std::unique_ptr<Toplevel>& window : toplevels_)
+    std::erase(window->handles, resource);
   if (resource == input_method_) input_method_ = nullptr;
   if (resource == virtual_keyboard_) virtual_keyboard_ = nullptr;
   for (const std::unique_ptr<Grab>& grab : grabs_) {

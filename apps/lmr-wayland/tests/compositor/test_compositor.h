@@ -7,6 +7,10 @@
 //   set_preedit_string("viết", 6, 6)         commit_string("viết ")   delete_surrounding_text(2, 0)
 //   commit(3)
 //   vk.keymap(1, 48392)                      vk.modifiers(0, 0, 0, 0)   vk.key(1004, 30, 1)
+//   toplevel.destroy                         a handle the service let go of
+//
+// When asked to, it also keeps a list of toplevel windows (application id, states) and publishes it
+// through the toplevel manager, as desktop compositors do for task bars.
 //
 // Everything runs on the test's thread: a wait dispatches the compositor's event loop until what it waits
 // for has happened or its deadline has passed, and then fails with the requests so far and the service's
@@ -53,6 +57,7 @@ struct Globals {
   bool seat = true;
   bool input_method_manager = true;
   bool virtual_keyboard_manager = true;
+  bool toplevel_manager = false;  // the window list; most tests run without one
 };
 
 class TestCompositor {
@@ -61,6 +66,9 @@ class TestCompositor {
   static constexpr std::uint32_t KEYMAP_FORMAT_NO_KEYMAP = 0;
   static constexpr std::uint32_t KEYMAP_FORMAT_XKB_V1 = 1;
   static constexpr std::uint32_t SEAT_VERSION = 7;
+  static constexpr std::uint32_t TOPLEVEL_MANAGER_VERSION = 3;
+  static constexpr std::uint32_t TOPLEVEL_MAXIMIZED = 0;
+  static constexpr std::uint32_t TOPLEVEL_ACTIVATED = 2;
 
   explicit TestCompositor(Globals globals = {},
                           std::chrono::milliseconds deadline = std::chrono::seconds(10));
@@ -118,6 +126,22 @@ class TestCompositor {
   // Presses and releases the key of each character in turn.
   void type(std::string_view keys, std::optional<std::size_t> grab = std::nullopt);
 
+  // Toplevel windows. A window exists from `add_toplevel` to `close_toplevel`; the service is told of
+  // every window when it binds the manager and of each event below as it happens. As in the protocol, a
+  // client is to take a window's changes as a whole at its `done`. Windows are numbered from 0 in the
+  // order they were added.
+  std::size_t add_toplevel();
+  void toplevel_title(std::size_t window, std::string_view title);
+  void toplevel_app_id(std::size_t window, std::string_view app_id);
+  void toplevel_state(std::size_t window, const std::vector<std::uint32_t>& states);
+  void toplevel_done(std::size_t window);
+  void close_toplevel(std::size_t window);
+  // A window of `app_id` with `states`, announced complete with its done.
+  std::size_t open_app(std::string_view app_id, const std::vector<std::uint32_t>& states = {});
+  // Moves the activation to `window` as a compositor does when the user switches windows: the window
+  // activated so far loses the state, then `window` gains it, each change ending with its own done.
+  void focus_toplevel(std::size_t window);
+
   // Requests not yet taken by `take`, `settle` or `wait_requests`.
   const std::vector<std::string>& requests() const { return requests_; }
   std::vector<std::string> take();
@@ -147,11 +171,17 @@ class TestCompositor {
   void on_grab(wl_resource* resource);
   void on_virtual_keyboard(wl_resource* resource);
   void on_virtual_keymap(std::string text);
+  void on_bind_toplevel_manager(wl_resource* manager);
+  void on_toplevel_manager_stop(wl_resource* manager);
   bool virtual_has_keymap() const { return virtual_has_keymap_; }
   void forget(wl_resource* resource);
 
  private:
+  struct Toplevel;
   wl_resource* grab_resource(std::optional<std::size_t> grab);
+  Toplevel* toplevel(std::size_t window, std::string_view what);
+  // A handle for `window` made on `manager`'s client and announced to it.
+  wl_resource* new_handle(Toplevel& window, wl_resource* manager);
   void flush();
 
   Globals globals_;
@@ -166,6 +196,8 @@ class TestCompositor {
   wl_resource* input_method_ = nullptr;
   wl_resource* virtual_keyboard_ = nullptr;
   std::vector<std::unique_ptr<Grab>> grabs_;
+  std::vector<wl_resource*> toplevel_managers_;  // bound and not stopped
+  std::vector<std::unique_ptr<Toplevel>> toplevels_;
   std::vector<std::string> requests_;
   std::string virtual_keymap_;
   bool virtual_has_keymap_ = false;
