@@ -1,6 +1,9 @@
 // Per-application settings once the platform tells which application is focused.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 
@@ -172,6 +175,40 @@ TEST(AppIdentity, FocusChangeWhileInactiveWaitsForActivate) {
   service.focus("game");
   service.controller.activate(shared.app);
   EXPECT_EQ(service.type("a"), "<a>");
+}
+
+TEST(AppIdentity, SwitchKeyDoesNotSaveOverAnEditWaitingForTheWordEnd) {
+  const std::filesystem::path dir = std::filesystem::temp_directory_path() / "lumaret-switch-save";
+  std::filesystem::create_directories(dir);
+  const std::filesystem::path path = dir / "config.json";
+  std::ofstream(path) << "{}";
+  TextBackend backend;
+  Controller controller(
+      backend,
+      {std::make_unique<engine::JsonFileConfigStore>(path),
+       std::make_unique<engine::StaticAppContext>("editor"), nullptr,
+       std::make_unique<engine::WordListDictionary>(engine::WordListDictionary::defaults())},
+      path);
+  controller.activate("editor");
+  const auto press = [&](engine::Key key, bool alt = false) {
+    const std::uint32_t code = key.kind == KeyKind::Char ? static_cast<std::uint32_t>(key.ch) : '#';
+    controller.key({key, code, 0, true, false, alt, false});
+    controller.key({key, code, 0, false, false, alt, false});
+  };
+  press(Key::character(U'a'));  // a word is pending: the edit below waits for its end
+  std::ofstream(path) << R"({"input_method": "vni"})";
+  std::filesystem::last_write_time(path, std::filesystem::last_write_time(path) + std::chrono::seconds(2));
+  press(Key::character(U','), true);  // off, saved for "editor"
+  press(Key::character(U','), true);  // on again
+  const Config saved = engine::JsonFileConfigStore(path).load();
+  EXPECT_EQ(saved.input_method, "vni");
+  EXPECT_EQ(saved.app_modes.at("editor"), true);
+  backend.log.clear();
+  press(Key::character(U'a'));
+  press(Key::character(U'1'));
+  press(Key::character(U' '));
+  EXPECT_EQ(backend.log, "~~[á ]");
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace
