@@ -30,6 +30,20 @@ bench-type: build
 	for i in 1 2 3; do /usr/bin/time -f "%e s, peak %M KB" $(BUILD_DIR)/apps/lmr-type/lumaret-type \
 	    < $(BUILD_DIR)/telex-keys.txt > /dev/null; done
 
+.PHONY: demo test-e2e bench-e2e
+# The end-to-end harness shows itself: a headless Sway, the service and a test application, and a
+# Vietnamese sentence typed in Telex arriving in the application word by word.
+demo: build
+	$(BUILD_DIR)/tests/e2e/lmr-e2e-demo
+
+# Only the end-to-end scenarios (they are part of `make test` too).
+test-e2e: build
+	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS) -L e2e
+
+# Key-to-text latency under Sway over 1,000 keys, through the input method and without it.
+bench-e2e: build
+	$(BUILD_DIR)/tests/e2e/lmr-e2e-latency
+
 # Starts the input method in the current Wayland session (Sway, Hyprland, niri, ...).
 run: build
 	$(BUILD_DIR)/apps/lmr-wayland/lumaret-wayland $(ARGS)
