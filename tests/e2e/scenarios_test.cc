@@ -5,11 +5,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
+#include <vector>
 
+#include "io.h"
 #include "session.h"
 #include "test_app.h"
 
@@ -128,6 +132,79 @@ TEST(Scenarios, FocusMovesToASecondWindowAndBack) {
   });
   session.type("cacs banj ");
   expect_field(session, "xin chào các bạn ", "typing after the focus came back");
+}
+
+// The application the service last said has the focus (its --debug line), or none yet.
+std::string application_in_use(Session& session) {
+  const std::string_view needle = "ứng dụng đang dùng: ";
+  const std::string& log = session.service().output();
+  const std::size_t at = log.rfind(needle);
+  if (at == std::string::npos) return "";
+  const std::size_t from = at + needle.size();
+  return log.substr(from, log.find('\n', from) - from);
+}
+
+// Pre-edits an application was shown, in the order it logged them.
+std::vector<std::string> preedits_shown(Session& session, const Target& app) {
+  std::vector<std::string> shown;
+  std::string_view log = session.application(app).output();
+  while (!log.empty()) {
+    const std::string_view line = log.substr(0, log.find('\n'));
+    log.remove_prefix(std::min(log.size(), line.size() + 1));
+    const std::vector<std::string_view> f = split_tabs(line);
+    if (f[0] == "state" && f.size() == 7 && !f[5].empty()) shown.push_back(unescape(f[5]));
+  }
+  return shown;
+}
+
+// Two applications side by side, one of them excluded in the configuration: whichever way the focus
+// goes, the excluded one gets the keys as typed and the other one gets Vietnamese.
+TEST(Scenarios, ExcludedApplicationGetsTheKeysAsTyped) {
+  Session::Options o = options(R"({"excluded_apps": ["lmr-excluded"]})");
+  o.target = [] { return std::make_unique<TestApp>("normal", "lmr-editor"); };
+  Session session(std::move(o));
+  Target& editor = session.target();
+  // Keys are typed only once the service knows which application has the focus, as a person's would be.
+  const auto wait_for_application = [&](const std::string& app_id) {
+    session.wait_for("lumaret-wayland to log \"ứng dụng đang dùng: " + app_id + "\"",
+                     [&] { return application_in_use(session) == app_id; });
+  };
+  const auto focus = [&](Target& app, const std::string& app_id) {
+    const std::size_t activations = session.service_lines("input method activate");
+    const std::size_t enabled = app.enabled();
+    session.focus_window(app_id);
+    session.wait_for("the input method to be activated in " + app.name(), [&] {
+      return session.service_lines("input method activate") > activations && app.enabled() > enabled;
+    });
+    wait_for_application(app_id);
+  };
+  // A key passed on reaches the application a moment after the service has logged it.
+  const auto wait_for_text = [&](Target& app, const std::string& text) {
+    session.wait_for(app.name() + " to hold \"" + text + "\"", [&] { return app.field().text == text; });
+  };
+
+  session.start();
+  wait_for_application("lmr-editor");
+  session.type("vieejt ");
+  wait_for_text(editor, "việt ");
+
+  // A new window takes the focus.
+  Target& excluded = session.start_second_target(std::make_unique<TestApp>("normal", "lmr-excluded"));
+  wait_for_application("lmr-excluded");
+  session.type("vieejt ");
+  wait_for_text(excluded, "vieejt ");
+
+  focus(editor, "lmr-editor");
+  session.type("vieejt ");
+  wait_for_text(editor, "việt việt ");
+  focus(excluded, "lmr-excluded");
+  session.type("ddi ");
+  wait_for_text(excluded, "vieejt ddi ");
+
+  EXPECT_EQ(preedits_shown(session, excluded), std::vector<std::string>{})
+      << "the excluded application was shown a composition\n"
+      << session.report();
+  expect_field(session, "việt việt ", "the application that is not excluded");
 }
 
 TEST(Scenarios, ConfigurationChangedBetweenWordsAppliesFromTheNextWord) {

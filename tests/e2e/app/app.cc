@@ -12,6 +12,9 @@
 //   ok COMMAND                                           a command from standard input is done
 // TIME_NS is the monotonic time the event that caused the change arrived; SOURCE is im, key or click.
 //
+// `--app-id ID` names the application to the compositor (lmr-e2e-app by default), so a run can hold
+// two of them that per-application settings tell apart.
+//
 // Commands on standard input (each answered once everything it caused has reached the compositor):
 //   sync              nothing; answered when every report sent so far has been taken
 //   content PURPOSE   the field becomes normal, url, password, email, digits or terminal
@@ -147,6 +150,7 @@ struct App {
   std::uint64_t seq = 0;
   std::uint64_t reports = 0;  // requests sent to the compositor that a barrier must see taken
   std::optional<std::string> pending_window_answer;
+  std::string app_id = "lmr-e2e-app";
 };
 
 // --- Syncs -------------------------------------------------------------------------------------------
@@ -476,7 +480,7 @@ void open_window(App& app, Window& w, WindowOwner& owner, const char* title, std
   w.toplevel = xdg_surface_get_toplevel(w.xdg);
   xdg_toplevel_add_listener(w.toplevel, &TOPLEVEL_LISTENER, &owner);
   xdg_toplevel_set_title(w.toplevel, title);
-  xdg_toplevel_set_app_id(w.toplevel, "lmr-e2e-app");
+  xdg_toplevel_set_app_id(w.toplevel, app.app_id.c_str());
   wl_surface_commit(w.surface);  // the first configure answers this bare commit
 }
 
@@ -550,8 +554,9 @@ int fail(const char* message) {
   return 1;
 }
 
-int run(std::string_view content) {
+int run(std::string_view content, std::string_view app_id) {
   App app;
+  app.app_id = app_id;
   if (const auto found = CONTENT_TYPES.find(content); found != CONTENT_TYPES.end()) {
     app.content = found->second;
   } else {
@@ -618,11 +623,18 @@ int run(std::string_view content) {
 
 int main(int argc, char** argv) {
   std::string_view content = "normal";
-  if (argc == 3 && std::string_view(argv[1]) == "--content") {
-    content = argv[2];
-  } else if (argc != 1) {
-    std::fprintf(stderr, "usage: lmr-e2e-app [--content normal|url|password|email|digits|terminal]\n");
-    return 2;
+  std::string_view app_id = "lmr-e2e-app";
+  for (int i = 1; i < argc; i += 2) {
+    const std::string_view option = argv[i];
+    if (i + 1 < argc && option == "--content") {
+      content = argv[i + 1];
+    } else if (i + 1 < argc && option == "--app-id") {
+      app_id = argv[i + 1];
+    } else {
+      std::fprintf(
+          stderr, "usage: lmr-e2e-app [--content normal|url|password|email|digits|terminal] [--app-id ID]\n");
+      return 2;
+    }
   }
-  return lumaret::e2e::run(content);
+  return lumaret::e2e::run(content, app_id);
 }

@@ -353,6 +353,48 @@ void Session::start_target() {
   }
 }
 
+Target& Session::start_second_target(std::unique_ptr<Target> second) {
+  if (second_ != nullptr) fail("a second application runs already");
+  second_ = std::move(second);
+  std::vector<std::string> env = client_env();
+  for (auto& e : second_->env())
+    env.push_back(e);
+  const std::size_t activations = activations_;
+  second_app_ = &launch(second_->name(), second_->argv(*this), env, true,
+                        [this](std::string_view line) { second_->on_line(line); });
+  wait_for(second_->name() + " to show its window", [&] { return second_->shown(); });
+  if (service_ != nullptr) {
+    wait_for("the input method to be activated in " + second_->name(), [&] {
+      return (activations_ > activations || !options_.service_debug) && second_->enabled() > 0;
+    });
+  }
+  return *second_;
+}
+
+void Session::focus_window(std::string_view app_id) {
+  // Sway makes its command socket next to its Wayland socket: sway-ipc.UID.PID.sock.
+  fs::path socket;
+  wait_for("Sway's command socket in " + runtime_.string(), [&] {
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(runtime_, error)) {
+      if (entry.path().filename().string().starts_with("sway-ipc.") && entry.is_socket(error))
+        socket = entry.path();
+    }
+    return !socket.empty();
+  });
+  const std::string command = "[app_id=\"" + std::string(app_id) + "\"] focus";
+  Process& message =
+      launch("swaymsg", {"swaymsg", "-s", socket.string(), command}, client_env(), false, nullptr);
+  const int status = wait_exit(message);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    fail("Sway refused \"" + command + "\" (swaymsg " + message.state() + "): " + message.output());
+  }
+}
+
+Process& Session::application(const Target& target) {
+  return &target == second_.get() ? *second_app_ : *app_;
+}
+
 void Session::start_injector() {
   injector_ = &launch("injector", {program("lmr-e2e-inject").string()}, client_env(), true,
                       [this](std::string_view line) {
@@ -394,6 +436,7 @@ void Session::settle() {
              [&] { return service_keys_ >= expected_service_keys_; });
   }
   target_->settle(*this);
+  if (second_ != nullptr) second_->settle(*this);
 }
 
 void Session::type(std::string_view keys) {
@@ -513,6 +556,7 @@ std::string Session::report() {
     out += p.tail(LOG_TAIL_LINES);
   }
   if (app_ != nullptr) out += "--- the application's field: " + show(target_->field()) + "\n";
+  if (second_ != nullptr) out += "--- the second application's field: " + show(second_->field()) + "\n";
   return out;
 }
 
@@ -551,6 +595,10 @@ void Session::check_health() {
   }
   for (const auto& complaint : target_->complaints())
     problems += target_->name() + " complained: " + complaint + "\n";
+  if (second_ != nullptr) {
+    for (const auto& complaint : second_->complaints())
+      problems += second_->name() + " complained: " + complaint + "\n";
+  }
   if (!problems.empty()) fail("the run is not healthy:\n" + problems);
 }
 

@@ -115,6 +115,13 @@ class Session {
   void start_idle_keyboard();
   void start_service();
   void start_target();
+  // A second application beside the target, for scenarios that move the focus between two programs.
+  // It starts like the target: its window takes the focus and the input method is awaited in it. From
+  // then on every key is settled in both applications, whichever has the focus.
+  Target& start_second_target(std::unique_ptr<Target> second);
+  // Gives the focus to the window of application `app_id`, as a click on it would, through the
+  // compositor's command socket. Returns once the compositor has done it.
+  void focus_window(std::string_view app_id);
   void start_injector();
 
   // Types `keys` (see Step) one step at a time, each handled all the way before the next.
@@ -131,6 +138,8 @@ class Session {
 
   Target& target() { return *target_; }
   Process& application() { return *app_; }
+  // The program of `target`: the target's or the second application's.
+  Process& application(const Target& target);
   Field field() const { return target_->field(); }
   std::string text() const { return target_->field().text; }
 
@@ -187,6 +196,8 @@ class Session {
   std::string display_;
   std::vector<std::unique_ptr<Slot>> slots_;
   std::unique_ptr<Target> target_;
+  std::unique_ptr<Target> second_;
+  Process* second_app_ = nullptr;
   Process* compositor_ = nullptr;
   Process* service_ = nullptr;
   Process* app_ = nullptr;

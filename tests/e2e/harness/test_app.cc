@@ -7,7 +7,9 @@
 namespace lumaret::e2e {
 
 std::vector<std::string> TestApp::argv(const Session& session) const {
-  return {session.program("lmr-e2e-app").string(), "--content", content_};
+  std::vector<std::string> argv = {session.program("lmr-e2e-app").string(), "--content", content_};
+  if (!app_id_.empty()) argv.insert(argv.end(), {"--app-id", app_id_});
+  return argv;
 }
 
 void TestApp::on_line(std::string_view line) {
@@ -36,7 +38,7 @@ void TestApp::on_line(std::string_view line) {
 void TestApp::request(Session& session, const std::string& command) {
   const std::size_t before = answers_;
   last_error_.clear();
-  session.application().send(command);
+  session.application(*this).send(command);
   session.wait_for("the application to answer \"" + command + "\"", [&] { return answers_ > before; });
   if (!last_error_.empty()) session.fail("the application refused \"" + command + "\": " + last_error_);
 }

@@ -12,10 +12,12 @@ namespace lumaret::e2e {
 
 class TestApp final : public Target {
  public:
-  // `content`: the field's purpose when it is first enabled (see Step).
-  explicit TestApp(std::string content = "normal") : content_(std::move(content)) {}
+  // `content`: the field's purpose when it is first enabled (see Step). `app_id`: the application id
+  // its window gives the compositor; empty for the application's own.
+  explicit TestApp(std::string content = "normal", std::string app_id = "")
+      : content_(std::move(content)), app_id_(std::move(app_id)) {}
 
-  std::string name() const override { return "lmr-e2e-app"; }
+  std::string name() const override { return app_id_.empty() ? "lmr-e2e-app" : "lmr-e2e-app " + app_id_; }
   std::vector<std::string> argv(const Session& session) const override;
   void on_line(std::string_view line) override;
   bool shown() const override { return shown_; }
@@ -34,6 +36,7 @@ class TestApp final : public Target {
   void request(Session& session, const std::string& command);
 
   std::string content_;
+  std::string app_id_;
   Field field_;
   bool shown_ = false;
   std::size_t enabled_ = 0;
