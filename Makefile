@@ -56,7 +56,7 @@ sanitize:
 # A target is listed as name:corpus-folder; its binary is build-fuzz/fuzz/fuzz-<name>.
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS ?= compose:libs/lmr-core/fuzz/corpus config:libs/lmr-engine/fuzz/corpus-config \
-                session:libs/lmr-engine/fuzz/corpus-session
+                session:libs/lmr-engine/fuzz/corpus-session damage:apps/lmr-type/fuzz/corpus
 fuzz: deps
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUMARET_FUZZ=ON -DLUMARET_BENCH=OFF -DLUMARET_TESTS=OFF
 	cmake --build build-fuzz -j $(JOBS) --target $(foreach t,$(FUZZ_TARGETS),fuzz-$(firstword $(subst :, ,$(t))))

@@ -1,6 +1,7 @@
 // lumaret-type: types lines of keys through the real engine and output controller into a simulated text
 // field, and prints what the field ends up holding. For trying settings without a compositor, for bug
 // reports (--trace) and for our own tests and benchmarks.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -11,6 +12,7 @@
 #include <variant>
 #include <vector>
 
+#include "held_key.h"
 #include "lumaret/core/utf8.h"
 #include "lumaret/engine/defaults.h"
 #include "lumaret/engine/notation.h"
@@ -31,7 +33,8 @@ constexpr std::string_view HELP =
     "Phím: ký tự in được là chính nó. Phím có tên: <BS> <Enter> <Esc> <Tab> <Left> <Right> <Up>\n"
     "<Down> <Home> <End> <Del> <PgUp> <PgDn> <Shift>; giữ phím: <C-x> (Control), <A-x> (Alt),\n"
     "<M-x> (Super), ví dụ <A-,> là phím bật/tắt; <lt> là dấu '<'.\n"
-    "Ứng dụng: <click:N> đặt con trỏ trước ký tự thứ N (đếm từ 0), <select:A,B> chọn ký tự A..B.\n"
+    "Ứng dụng: <click:N> đặt con trỏ trước ký tự thứ N (đếm từ 0), <select:A,B> chọn ký tự A..B,\n"
+    "<repeat:N> ngay sau một phím: giữ phím đó, ứng dụng tự lặp nó N lần (bộ gõ không thấy).\n"
     "\n"
     "Tùy chọn:\n"
     "  --config PATH      đọc cấu hình từ PATH (một lần, lúc bắt đầu); mặc định: cấu hình mặc định\n"
@@ -49,7 +52,7 @@ struct Options {
   Reporting reporting = Reporting::Immediate;
 };
 
-// One step of a line: a key, a click or a selection.
+// One step of a line: a key, a click, a selection or the application repeating a held key.
 struct Click {
   std::uint32_t chars;
 };
@@ -57,7 +60,11 @@ struct Select {
   std::uint32_t from_chars;
   std::uint32_t to_chars;
 };
-using Step = std::variant<engine::KeyInput, Click, Select>;
+struct Repeat {
+  std::uint32_t times;
+};
+constexpr std::uint32_t MAX_REPEATS = 10000;  // a key held for minutes
+using Step = std::variant<engine::KeyInput, Click, Select, Repeat>;
 
 struct LineError {
   std::size_t column;
@@ -74,9 +81,11 @@ std::optional<std::uint32_t> parse_number(std::string_view digits) {
   return n;
 }
 
-// The application's own commands, <click:N> and <select:A,B>; nothing when `text` starts with neither.
+// The application's own commands, <click:N>, <select:A,B> and <repeat:N>; nothing when `text` starts with
+// none of them.
 std::optional<std::variant<Step, LineError>> parse_command(std::string_view text, std::size_t& bytes) {
-  for (std::string_view name : {std::string_view("<click:"), std::string_view("<select:")}) {
+  for (std::string_view name :
+       {std::string_view("<click:"), std::string_view("<select:"), std::string_view("<repeat:")}) {
     if (!text.starts_with(name)) continue;
     const std::size_t close = text.find('>');
     if (close == std::string_view::npos) return LineError{0, "thiếu '>'"};
@@ -85,6 +94,10 @@ std::optional<std::variant<Step, LineError>> parse_command(std::string_view text
     if (name == "<click:") {
       if (const std::optional<std::uint32_t> n = parse_number(args)) return Step{Click{*n}};
       return LineError{0, "click cần một số: <click:N>"};
+    }
+    if (name == "<repeat:") {
+      if (const std::optional<std::uint32_t> n = parse_number(args)) return Step{Repeat{*n}};
+      return LineError{0, "repeat cần một số: <repeat:N>"};
     }
     const std::size_t comma = args.find(',');
     const std::optional<std::uint32_t> from = parse_number(args.substr(0, comma));
@@ -166,19 +179,22 @@ class Runner {
       : options_(options),
         config_(std::move(config)),
         dictionary_(engine::WordListDictionary::defaults()),
-        app_(options.reporting, options.trace ? stderr : nullptr) {}
+        app_(options.reporting, options.trace ? stderr : nullptr),
+        held_(app_) {}
 
   // Types one line's steps into a fresh field and returns the field's text.
   const std::string& run(const std::vector<Step>& steps) {
     app_.clear();
-    wayland::Controller controller(app_,
+    held_.next_key();
+    wayland::Controller controller(held_,
                                    engine::Ports{std::make_unique<FixedConfigStore>(config_),
                                                  std::make_unique<engine::StaticAppContext>(), nullptr,
                                                  std::make_unique<SharedDictionary>(dictionary_)},
                                    std::nullopt);
     controller.activate();
     app_.report(controller, true);
-    for (const Step& step : steps) {
+    for (std::size_t i = 0; i < steps.size(); ++i) {
+      const Step& step = steps[i];
       if (const auto* click = std::get_if<Click>(&step)) {
         if (options_.trace) std::fprintf(stderr, "click %u\n", click->chars);
         app_.click(click->chars);
@@ -187,8 +203,13 @@ class Runner {
         if (options_.trace) std::fprintf(stderr, "select %u,%u\n", select->from_chars, select->to_chars);
         app_.select(select->from_chars, select->to_chars);
         app_.report(controller, true);
-      } else {
-        type_key(controller, std::get<engine::KeyInput>(step));
+      } else if (std::holds_alternative<engine::KeyInput>(step)) {
+        // The repeats written after a key happen while it is held down, before its release; after
+        // anything else nothing is held and they do nothing.
+        std::uint32_t repeats = 0;
+        for (; i + 1 < steps.size() && std::holds_alternative<Repeat>(steps[i + 1]); ++i)
+          repeats = std::min(repeats + std::get<Repeat>(steps[i + 1]).times, MAX_REPEATS);
+        type_key(controller, std::get<engine::KeyInput>(step), repeats);
       }
     }
     // The field loses focus: the pending word is committed first.
@@ -199,11 +220,18 @@ class Runner {
   }
 
  private:
-  void type_key(wayland::Controller& controller, const engine::KeyInput& input) {
+  void type_key(wayland::Controller& controller, const engine::KeyInput& input, std::uint32_t repeats) {
     if (options_.trace) std::fprintf(stderr, "key %s\n", engine::to_notation(input).c_str());
     wayland::KeyEvent event{input.key, key_code(input.key), ++time_, true, input.ctrl, input.alt, input.meta};
+    held_.next_key();
     controller.set_modifiers(modifiers_of(input));
     controller.key(event);
+    if (options_.trace && repeats > 0) std::fprintf(stderr, "repeat %u\n", repeats);
+    for (std::uint32_t n = 0; n < repeats; ++n) {
+      // What the held key does is reported while it is down, unless reports lag: then with the next key.
+      if (options_.reporting == Reporting::Immediate) app_.report(controller);
+      held_.repeat(1, time_);
+    }
     event.pressed = false;
     event.time = ++time_;
     controller.key(event);
@@ -215,6 +243,7 @@ class Runner {
   engine::Config config_;
   engine::WordListDictionary dictionary_;
   SimulatedApp app_;
+  HeldKey held_;
   std::uint32_t time_ = 0;
 };
 

@@ -49,6 +49,7 @@ class SimulatedApp final : public wayland::Backend {
   const std::string& text() const { return text_; }
   const std::string& preedit() const { return preedit_; }
   std::uint32_t cursor_bytes() const { return cursor_bytes_; }
+  std::uint32_t anchor_bytes() const { return anchor_bytes_; }
 
  private:
   struct State {

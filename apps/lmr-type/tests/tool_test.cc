@@ -94,6 +94,41 @@ TEST_F(Tool, TypesTheDefaultConfiguration) {
                    });
 }
 
+// Editing a word that already stands in the application changes that word and nothing else, however
+// the user moves around, holds keys or selects, and however the application reports its text.
+TEST_F(Tool, EditingInPlaceLeavesTheUsersTextAlone) {
+  expect_lines("", {
+                       // After a click elsewhere the word there is edited, not the one edited before.
+                       {"xin chao ban <click:8>f<click:12>s", "xin chào bán "},
+                       // A word in place is not edited after a longer word that merely ends like it.
+                       {"boo<Esc> bo <BS><click:3>o", "booo bo"},
+                       // Nor after the space that follows it.
+                       {"an <click:2>f<click:3>s", "àn s"},
+                       // A held Backspace deleted the word taken up; the next keys type a new word.
+                       {"xin chao ban <BS><repeat:8>ddi ", "xin đi "},
+                       // Typing over a selection replaces it; the selected word is not taken up.
+                       {"ban <select:0,3>tooi", "tôi "},
+                       // Escape on a word taken up keeps the text it had, then the keys typed since.
+                       {"vieetj <BS>s<Esc>", "việts"},
+                       // The first word is edited as itself, not as an earlier form of the second.
+                       {"ban ban <BS>s<click:3>f", "bàn bán"},
+                   });
+  // A terminal reports no text: the word standing there is left as it stands, never written twice.
+  expect_lines("--no-surrounding", {{"ban <BS><BS>", "ba"}, {"ban <BS>s", "bans"}});
+  // Reports one key late: an edit may be given up, and the key then arrives as typed.
+  expect_lines("--lag", {
+                            {"ban<Enter>s", "ban\\ns"},
+                            {"ban<Left><Left>s", "bsan"},
+                            {"ban <BS>s", "bans"},
+                            // A late report of the text before our own edit does not undo it.
+                            {"ban<Esc>sf", "bàn"},
+                            {"xin chao ban <BS><repeat:8>ddi ", "xin đi "},
+                            {"xin chao ban <click:8>f<click:12>s", "xin chào bán "},
+                        });
+  // What a word shows is what it commits, also for a VNI word taken up again.
+  expect_lines(config(R"({"input_method": "vni"})"), {{"ban1 <BS>1 ", "bán1 "}});
+}
+
 TEST_F(Tool, ReadsTheConfigurationOnce) {
   const std::string vni = config(R"({"input_method": "vni", "macros": {"ko": "không"}})");
   expect_lines(vni, {
@@ -119,12 +154,16 @@ TEST_F(Tool, RefusesMalformedKeys) {
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.out, "ok \nviết \n");  // nothing for the bad line
   EXPECT_NE(r.err.find("dòng 2, cột 3"), std::string::npos) << r.err;
+  const Outcome repeat = run("", "a<repeat:x>\n");
+  EXPECT_EQ(repeat.status, 2);
+  EXPECT_NE(repeat.err.find("dòng 1, cột 2: repeat cần một số"), std::string::npos) << repeat.err;
 }
 
 TEST_F(Tool, CommandLine) {
   const Outcome help = run("--help", "");
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("lumaret-type [--config PATH] [--trace]"), std::string::npos);
+  EXPECT_NE(help.out.find("<repeat:N>"), std::string::npos);
   EXPECT_EQ(run("--bogus", "").status, 2);
 }
 

@@ -250,18 +250,26 @@ void Controller::key(const KeyEvent& event) {
   }
   reload_if_changed();
   if (event.key == engine::Key::character(U',') && event.alt && !event.ctrl && !event.meta) {
+    // The switch may save the configuration, so a change to the file still waiting for the end of a
+    // word is read first: saving over it would lose the user's edit.
+    if (modification_time(config_path_) != config_mtime_) {
+      const std::string pending = shown_word();
+      apply_action(session_->flush(), pending, std::nullopt);
+      reload_if_changed();
+    }
     const std::string before = shown_word();
-    const bool file_unchanged = modification_time(config_path_) == config_mtime_;
     apply_action(session_->toggle_vietnamese(), before, std::nullopt);
-    // The switch may have saved the configuration; our own save is not a change to read back.
-    if (file_unchanged) config_mtime_ = modification_time(config_path_);
+    // Our own save is not a change to read back.
+    config_mtime_ = modification_time(config_path_);
     mark_consumed(event.code);
     return;
   }
+  // What stands before the cursor: the session's word while it is there. A word in place that no longer
+  // stands there is dropped by the session, which may take up the word that does; the edit is then
+  // measured on the application's text.
   std::string before = shown_word();
-  if (before.empty()) {
-    if (const std::optional<std::string_view> head = surrounding_->prefix()) before = *head;
-  }
+  const std::optional<std::string_view> head = surrounding_->prefix();
+  if (head && (before.empty() || (session_->in_place() && !head->ends_with(before)))) before = *head;
   engine::Action a = session_->process_key({event.key, event.ctrl, event.alt, event.meta});
   apply_action(std::move(a), before, event);
 }

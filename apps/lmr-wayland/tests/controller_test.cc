@@ -199,6 +199,15 @@ TEST_F(ControllerTest, ReplacementThatCannotBeVerifiedDeletesNothing) {
   EXPECT_FALSE(controller_.session().composing());
 }
 
+TEST_F(ControllerTest, ReplacementOfTextThatIsNotThereDeletesNothing) {
+  // The session believes "chào" stands before the cursor, but the cursor is after "ban". Nothing follows
+  // the cursor, yet the session's word alone never vouches for a deletion: the key goes on as typed.
+  controller_.surrounding_text("xin chào ban", 13, 13);
+  controller_.apply_action(engine::action::Replace{"áo", 2, false}, "chào", event_of({Key::character(U's')}));
+  EXPECT_EQ(backend_.take(), "set_preedit_string(\"\",-1,-1) commit(0) modifiers(0,0,0,0) key(7,1115,1)");
+  EXPECT_EQ(controller_.surrounding().text, "xin chào ban");
+}
+
 TEST_F(ControllerTest, TerminalBackspaceAfterAWordDeletesOneCharacter) {
   // No surrounding text: "ban", space, Backspace, Backspace leaves "ba" in the application.
   press("ban ");

@@ -13,6 +13,8 @@ template <class... F>
 struct Overload : F... {
   using F::operator()...;
 };
+template <class... F>
+Overload(F...) -> Overload<F...>;  // clang 14 needs the guide spelled out
 
 constexpr std::uint64_t U32_MAX = std::numeric_limits<std::uint32_t>::max();
 

@@ -251,9 +251,11 @@ Action ImeSession::process_key(const KeyInput& input) {
   }
 
   // A word standing in the application is edited there only while it is still what stands before the
-  // cursor; a click elsewhere, a held Backspace or an unanswered key make it someone else's text.
+  // cursor; a click elsewhere, a held Backspace or an unanswered key make it someone else's text. No
+  // character may follow it here: by now the Backspace that took it up has been answered, and any
+  // character after the word is the user's, which the word's next edit would delete.
   if (in_place_ && !raw_.empty() &&
-      (ports_.surrounding->awaiting_answer() || !still_in_application(out(text_), true))) {
+      (ports_.surrounding->awaiting_answer() || !still_in_application(out(text_), false))) {
     reset();
   }
 

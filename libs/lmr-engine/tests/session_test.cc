@@ -385,7 +385,35 @@ TEST(Session, NoTakeUpOnBackspaceWhenTheWordIsGone) {
   ImeSession session(world_ports(world));
   type(session, "ban ");
   world.before_cursor = "xin ";  // the user clicked elsewhere
-  EXPECT_EQ(last_actions(type(session, "<BS>s"), 2), "pass | pre \"s\"");
+  EXPECT_EQ(last_actions(type(session, "<BS>"), 1), "pass");
+  EXPECT_FALSE(session.in_place());
+  EXPECT_EQ(last_actions(type(session, "s"), 1), "pre \"s\"");
+}
+
+TEST(Session, WordInPlaceContinuesOnlyRightBeforeTheCursor) {
+  // "bo" stands in the application (taken up by Backspace); the user may then click anywhere. A
+  // character after the word belongs to someone else: the word's next edit would delete it.
+  const struct {
+    const char* before_cursor;  // nullptr: the application says nothing
+    const char* action;
+  } cases[] = {
+      {"xin bo", "replace -1 \"ô\""},   // right before the cursor: edited there
+      {nullptr, "replace -1 \"ô\""},    // nothing contradicts it
+      {"xin boo", "replace -0 \"o\""},  // after a longer word that ends like it: that word is taken up
+      {"xin bo ", "pre \"o\""},         // after the space that follows it
+      {"xin ", "pre \"o\""},
+  };
+  for (const auto& c : cases) {
+    World world;
+    ImeSession session(world_ports(world));
+    type(session, "xin bo ");
+    world.before_cursor = "xin bo ";
+    type(session, "<BS>");
+    ASSERT_TRUE(session.in_place());
+    world.before_cursor = c.before_cursor ? std::optional<std::string>(c.before_cursor) : std::nullopt;
+    EXPECT_EQ(last_actions(type(session, "o"), 1), c.action)
+        << (c.before_cursor ? c.before_cursor : "nothing");
+  }
 }
 
 TEST(Session, CommitTailKeepsItsLastCharacter) {
