@@ -144,13 +144,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   field.reports = !(data[1] & 32);
 
   ImeSession session(Ports{std::make_unique<Store>(field), std::make_unique<StaticAppContext>(),
-                           std::make_unique<Surrounding>(field),
-                           std::make_unique<SharedDictionary>()});
+                           std::make_unique<Surrounding>(field), std::make_unique<SharedDictionary>()});
   for (std::size_t i = 2; i < size; ++i) {
     const std::uint8_t b = data[i];
     // In a password, number or e-mail field the session lets every key through and keeps its word.
     const FieldKind kind = session.field_kind();
-    const bool enabled = kind != FieldKind::Password && kind != FieldKind::Numeric && kind != FieldKind::Email;
+    const bool enabled =
+        kind != FieldKind::Password && kind != FieldKind::Numeric && kind != FieldKind::Email;
     const std::size_t standing =
         session.in_place() ? count_chars(session.out(session.text())) : word_before_cursor(field);
     if (b < 160) {
