@@ -151,6 +151,10 @@ std::string Controller::shown_word() const {
 
 void Controller::activate(std::optional<std::string_view> app_id) {
   active_ = true;
+  app_id_ = app_id ? std::optional<std::string>(*app_id) : std::nullopt;
+  deletes_by_chars_ = app_id_ && char_counting_apps_.contains(*app_id_);
+  watched_deletion_.reset();
+  repair_.reset();
   consumed_.clear();
   surrounding_->set({});
   surrounding_->set_unanswered(0);
@@ -166,6 +170,8 @@ void Controller::activate(std::optional<std::string_view> app_id) {
 
 void Controller::app_changed(std::optional<std::string_view> app_id) {
   if (!active_) return;  // the next activate resolves it
+  app_id_ = app_id ? std::optional<std::string>(*app_id) : std::nullopt;
+  if (app_id_ && char_counting_apps_.contains(*app_id_)) deletes_by_chars_ = true;
   const std::string before = shown_word();
   apply_action(session_->focus_changed(app_id), before, std::nullopt);
 }
@@ -175,6 +181,8 @@ void Controller::deactivate() {
   backend_.clear_preedit(serial_);
   session_->reset();
   consumed_.clear();
+  watched_deletion_.reset();
+  repair_.reset();
   active_ = false;
 }
 
@@ -182,6 +190,11 @@ void Controller::surrounding_text(std::string text, std::uint32_t cursor_bytes, 
   SurroundingState report = SurroundingState::reported(std::move(text), cursor_bytes, anchor_bytes);
   reports_seen_ = true;
   const bool news = std::find(known_.begin(), known_.end(), report) == known_.end();
+  if (watched_deletion_ && news && report == watched_deletion_->reported) {
+    deletes_by_chars_ = true;
+    if (app_id_) char_counting_apps_.insert(*app_id_);
+    repair_ = std::move(watched_deletion_);
+  }
   if (news) {
     if (surrounding_->unanswered() > 0) surrounding_->set_unanswered(surrounding_->unanswered() - 1);
     known_.assign(1, report);
@@ -209,6 +222,39 @@ void Controller::content_type(std::uint32_t hint, std::uint32_t purpose) {
 
 void Controller::done() {
   if (serial_ < std::numeric_limits<std::uint32_t>::max()) ++serial_;
+  if (repair_) repair_cut_text();
+}
+
+void Controller::watch_deletion(const SurroundingState& before, std::uint32_t delete_bytes,
+                                std::string_view text) {
+  watched_deletion_.reset();
+  if (deletes_by_chars_ || !before.valid || before.cursor_bytes < delete_bytes) return;
+  const std::string_view head = std::string_view(before.text).substr(0, before.cursor_bytes);
+  const std::string_view kept_by_bytes = head.substr(0, head.size() - delete_bytes);
+  // The same length taken as characters reaches further back (never past the start of the text).
+  const std::string_view removed_as_chars =
+      *adapter::char_suffix(head, std::min(delete_bytes, core::count_chars(head)));
+  const std::size_t from = head.size() - removed_as_chars.size();
+  if (from >= kept_by_bytes.size()) return;  // a word of one-byte characters: both readings agree
+  CharCountedDeletion watched;
+  watched.cut = std::string(kept_by_bytes.substr(from));
+  watched.text = std::string(text);
+  watched.reported.text = std::string(head.substr(0, from)) + watched.text;
+  watched.reported.cursor_bytes = watched.reported.anchor_bytes =
+      static_cast<std::uint32_t>(watched.reported.text.size());
+  watched.reported.text += std::string_view(before.text).substr(before.cursor_bytes);
+  watched.reported.valid = true;
+  watched_deletion_ = std::move(watched);
+}
+
+void Controller::repair_cut_text() {
+  // The application holds the replacement without the characters it cut before it: take the
+  // replacement back (counted in characters, as it counts) and write both again.
+  const CharCountedDeletion repair = std::move(*repair_);
+  repair_.reset();
+  const std::string restored = repair.cut + repair.text;
+  backend_.replace_before_cursor(core::count_chars(repair.text), restored, serial_);
+  update_after_replace(static_cast<std::uint32_t>(repair.text.size()), restored);
 }
 
 void Controller::mark_consumed(std::uint32_t code) {
@@ -217,6 +263,7 @@ void Controller::mark_consumed(std::uint32_t code) {
 
 void Controller::forward(const KeyEvent& event) {
   backend_.forward_key_event(event.code, event.time, event.pressed, modifiers_);
+  if (event.pressed) watched_deletion_.reset();
   // The application answers a key that may change its text with a report; until it has, what we know
   // of its text is out of date. A modifier alone changes nothing.
   if (event.pressed && event.key.kind != engine::KeyKind::Modifier && reports_seen_) {
@@ -331,8 +378,12 @@ void Controller::apply_action(engine::Action action, std::string_view before,
       }
       const auto delete_bytes = static_cast<std::uint32_t>(deleted->size());
       backend_.clear_preedit(serial_);
-      backend_.replace_before_cursor(delete_bytes, plan.text, serial_);
+      // An application known to count characters is sent the length it expects.
+      backend_.replace_before_cursor(deletes_by_chars_ ? core::count_chars(*deleted) : delete_bytes,
+                                     plan.text, serial_);
+      const SurroundingState state_before = surrounding_->state();
       update_after_replace(delete_bytes, plan.text);
+      if (surrounding_->state().valid) watch_deletion(state_before, delete_bytes, plan.text);
       forward_or_consume(plan.forward);
       return;
     }
@@ -353,6 +404,7 @@ void Controller::apply_action(engine::Action action, std::string_view before,
 }
 
 void Controller::predicted(SurroundingState state) {
+  watched_deletion_.reset();  // what a character-counting application would show is out of date
   if (known_.size() >= MAX_KNOWN_STATES) known_.erase(known_.begin() + 1);  // keep the last report
   known_.push_back(state);
   surrounding_->set(std::move(state));

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -123,6 +124,8 @@ class Controller {
   const std::vector<std::uint32_t>& consumed() const { return consumed_; }
   std::uint32_t serial() const { return serial_; }
   bool active() const { return active_; }
+  // The focused application counts deletion lengths in characters, so deletions are sent that way.
+  bool deletes_by_chars() const { return deletes_by_chars_; }
   engine::FieldKind field_kind() const { return field_kind_; }
   const Modifiers& modifiers() const { return modifiers_; }
   // Sets the serial, as after that many `done` events.
@@ -135,6 +138,8 @@ class Controller {
   void predicted(SurroundingState state);
   void reload_if_changed();
   std::string shown_word() const;
+  void watch_deletion(const SurroundingState& before, std::uint32_t delete_bytes, std::string_view text);
+  void repair_cut_text();
 
   Backend& backend_;
   std::shared_ptr<SharedSurrounding> surrounding_;
@@ -146,6 +151,20 @@ class Controller {
   // its own commits since. A report equal to one of them is not news.
   std::vector<SurroundingState> known_;
   bool reports_seen_ = false;  // since activate; an application that never reports is not waited for
+  // Some applications (GTK 4.8) take delete_surrounding_text lengths as characters, not bytes: deleting
+  // a word with accented letters then cuts characters before it. After a replacement that would show,
+  // the text such an application would report is kept; a report equal to it marks the application as
+  // counting characters (remembered by app id), and the characters it cut are written back on `done`.
+  struct CharCountedDeletion {
+    SurroundingState reported;  // what a character-counting application reports after the replacement
+    std::string cut;            // the characters it then removed besides the word
+    std::string text;           // the replacement, standing right before the cursor
+  };
+  std::optional<CharCountedDeletion> watched_deletion_;
+  std::optional<CharCountedDeletion> repair_;
+  bool deletes_by_chars_ = false;
+  std::optional<std::string> app_id_;
+  std::set<std::string, std::less<>> char_counting_apps_;
   std::uint32_t serial_ = 0;
   Modifiers modifiers_;
   bool active_ = false;
