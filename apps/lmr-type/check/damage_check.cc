@@ -198,14 +198,6 @@ engine::Ports ports_for(const engine::Config& config) {
           std::make_unique<SharedDictionary>()};
 }
 
-wayland::Modifiers modifiers_of(const engine::KeyInput& k) {
-  wayland::Modifiers m;
-  if (k.ctrl) m.depressed |= 1u << 2;
-  if (k.alt) m.depressed |= 1u << 3;
-  if (k.meta) m.depressed |= 1u << 6;
-  return m;
-}
-
 // The command line and configuration that replay a scenario with lumaret-type.
 std::string replay_of(const DamageScenario& s, const std::string& line) {
   const engine::Config& c = s.config;
@@ -349,24 +341,14 @@ DamageReport check_damage(const DamageScenario& scenario) {
         app.anchor_bytes() != app.cursor_bytes() || (after && adapter::is_word_char(*after));
     const bool was_vietnamese = session.vietnamese();
 
-    held.next_key();
-    wayland::KeyEvent event{input.key, key_code(input.key), ++time, true, input.ctrl, input.alt, input.meta};
-    controller.set_modifiers(modifiers_of(input));
-    controller.key(event);
-    // Repeats written after the key happen while it is down; when reports lag, they come with the next key.
+    // Repeats written after the key happen while it is down.
+    std::uint32_t repeats = 0;
     for (; i + 1 < steps.size() && steps[i + 1].kind == DamageStep::Kind::Repeat; ++i) {
       line += "<repeat:" + std::to_string(steps[i + 1].at) + ">";
       ++report.steps;
-      for (std::uint8_t n = 0; n < steps[i + 1].at; ++n) {
-        if (scenario.reporting == Reporting::Immediate) app.report(controller);
-        held.repeat(1, time);
-      }
+      repeats += steps[i + 1].at;
     }
-    event.pressed = false;
-    event.time = ++time;
-    controller.key(event);
-    controller.set_modifiers({});
-    app.report(controller);
+    press_key(controller, app, held, input, repeats, time);
 
     if (judge.damage()) {
       fail(*judge.damage());

@@ -165,14 +165,6 @@ void append_escaped(std::string& out, std::string_view text) {
   }
 }
 
-wayland::Modifiers modifiers_of(const engine::KeyInput& k) {
-  wayland::Modifiers m;
-  if (k.ctrl) m.depressed |= 1u << 2;
-  if (k.alt) m.depressed |= 1u << 3;
-  if (k.meta) m.depressed |= 1u << 6;
-  return m;
-}
-
 class Runner {
  public:
   Runner(const Options& options, engine::Config config)
@@ -221,22 +213,7 @@ class Runner {
 
  private:
   void type_key(wayland::Controller& controller, const engine::KeyInput& input, std::uint32_t repeats) {
-    if (options_.trace) std::fprintf(stderr, "key %s\n", engine::to_notation(input).c_str());
-    wayland::KeyEvent event{input.key, key_code(input.key), ++time_, true, input.ctrl, input.alt, input.meta};
-    held_.next_key();
-    controller.set_modifiers(modifiers_of(input));
-    controller.key(event);
-    if (options_.trace && repeats > 0) std::fprintf(stderr, "repeat %u\n", repeats);
-    for (std::uint32_t n = 0; n < repeats; ++n) {
-      // What the held key does is reported while it is down, unless reports lag: then with the next key.
-      if (options_.reporting == Reporting::Immediate) app_.report(controller);
-      held_.repeat(1, time_);
-    }
-    event.pressed = false;
-    event.time = ++time_;
-    controller.key(event);
-    controller.set_modifiers({});
-    app_.report(controller);
+    press_key(controller, app_, held_, input, repeats, time_, options_.trace ? stderr : nullptr);
   }
 
   const Options& options_;

@@ -85,6 +85,34 @@ std::uint32_t key_code(const engine::Key& key) {
   return 240;
 }
 
+wayland::Modifiers modifiers_of(const engine::KeyInput& k) {
+  wayland::Modifiers m;
+  if (k.ctrl) m.depressed |= CONTROL;
+  if (k.alt) m.depressed |= MOD1;
+  if (k.meta) m.depressed |= MOD4;
+  return m;
+}
+
+void press_key(wayland::Controller& controller, SimulatedApp& app, HeldKey& held,
+               const engine::KeyInput& input, std::uint32_t repeats, std::uint32_t& time, std::FILE* trace) {
+  if (trace) std::fprintf(trace, "key %s\n", engine::to_notation(input).c_str());
+  wayland::KeyEvent event{input.key, key_code(input.key), ++time, true, input.ctrl, input.alt, input.meta};
+  held.next_key();
+  controller.set_modifiers(modifiers_of(input));
+  controller.key(event);
+  if (trace && repeats > 0) std::fprintf(trace, "repeat %u\n", repeats);
+  for (std::uint32_t n = 0; n < repeats; ++n) {
+    // What the held key does is reported while it is down, unless reports lag: then with the next key.
+    if (app.reporting() == Reporting::Immediate) app.report(controller);
+    held.repeat(1, time);
+  }
+  event.pressed = false;
+  event.time = ++time;
+  controller.key(event);
+  controller.set_modifiers({});
+  app.report(controller);
+}
+
 void SimulatedApp::erase_selection() {
   const std::uint32_t from = std::min(cursor_bytes_, anchor_bytes_);
   const std::uint32_t to = std::max(cursor_bytes_, anchor_bytes_);

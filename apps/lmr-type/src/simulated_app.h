@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "held_key.h"
 #include "lumaret/engine/session.h"
 #include "lumaret/wayland/controller.h"
 
@@ -22,6 +23,9 @@ enum class Reporting : std::uint8_t {
 
 // Evdev codes for named keys; a character key gets a code of its own above the real ones.
 std::uint32_t key_code(const engine::Key& key);
+
+// The modifier state of a key held with Control, Alt or Super.
+wayland::Modifiers modifiers_of(const engine::KeyInput& key);
 
 class SimulatedApp final : public wayland::Backend {
  public:
@@ -46,6 +50,7 @@ class SimulatedApp final : public wayland::Backend {
   void report(wayland::Controller& controller, bool at_once = false);
 
   void clear();
+  Reporting reporting() const { return reporting_; }
   const std::string& text() const { return text_; }
   const std::string& preedit() const { return preedit_; }
   std::uint32_t cursor_bytes() const { return cursor_bytes_; }
@@ -73,5 +78,12 @@ class SimulatedApp final : public wayland::Backend {
   std::optional<State> reported_;  // what the controller last heard
   std::optional<State> held_;      // a change not yet reported, when reports lag
 };
+
+// Presses `input` through the controller and releases it, as a keyboard does. In between, the application
+// repeats a held key `repeats` times through `held`; the input method never sees the repeats. The
+// application reports its text as it does after every key. `time` counts the events' milliseconds.
+void press_key(wayland::Controller& controller, SimulatedApp& app, HeldKey& held,
+               const engine::KeyInput& input, std::uint32_t repeats, std::uint32_t& time,
+               std::FILE* trace = nullptr);
 
 }  // namespace lumaret::type
