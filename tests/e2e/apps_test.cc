@@ -20,7 +20,12 @@ namespace lumaret::e2e {
 namespace {
 
 // How far an application tells the input method its text.
-enum class Reports { Always, Never, Sometimes };
+enum class Reports {
+  Always,
+  Never,
+  Sometimes,
+  Unused,  // it reports, but its reports lag behind its edits: the input method does not use them
+};
 
 struct App {
   const char* kind;
@@ -35,7 +40,7 @@ const App APPS[] = {
     {"gtk4", Reports::Always, true},         // GTK 4.8 counts deletion lengths in characters
     {"gtk3", Reports::Always, true},         //
     {"chromium", Reports::Sometimes, true},  // rarely, and one step behind
-    {"firefox", Reports::Sometimes, true},   // irregular, often stale
+    {"firefox", Reports::Unused, true},      // irregular, often stale
 };
 
 struct Scenario {
@@ -100,6 +105,9 @@ TEST_P(Apps, TextArrivesIntact) {
   if (app.reports == Reports::Never) {
     accepted.push_back(
         {scenario.terminal, scenario.terminal == std::string(scenario.edited) ? "works" : "falls back"});
+  } else if (app.reports == Reports::Unused) {
+    accepted.push_back(
+        {scenario.fallback, scenario.fallback == std::string(scenario.edited) ? "works" : "falls back"});
   } else {
     accepted.push_back({scenario.edited, "works"});
     if (app.reports == Reports::Sometimes && scenario.fallback != std::string(scenario.edited)) {

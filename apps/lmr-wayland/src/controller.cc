@@ -4,6 +4,7 @@
 #include <unicode/utf8.h>
 
 #include <algorithm>
+#include <iterator>
 #include <limits>
 #include <system_error>
 #include <utility>
@@ -135,6 +136,15 @@ FieldKind field_kind_of(std::uint32_t hint, std::uint32_t purpose) {
   }
 }
 
+bool reports_lag_behind(std::string_view normalized_app_id) {
+  static constexpr std::string_view GECKO[] = {
+      "firefox",  // also firefox-esr, firefox-nightly, firefox-developer-edition
+      "org.mozilla.", "thunderbird", "librewolf", "io.gitlab.librewolf", "waterfox", "floorp",
+  };
+  return std::any_of(std::begin(GECKO), std::end(GECKO),
+                     [&](std::string_view prefix) { return normalized_app_id.starts_with(prefix); });
+}
+
 Controller::Controller(Backend& backend, engine::Ports ports,
                        std::optional<std::filesystem::path> config_path)
     : backend_(backend),
@@ -149,9 +159,21 @@ std::string Controller::shown_word() const {
   return session_->out(session_->text());
 }
 
+void Controller::set_app(std::optional<std::string_view> app_id) {
+  app_id_ = app_id ? std::optional<std::string>(*app_id) : std::nullopt;
+  ignores_reports_ = app_id && reports_lag_behind(engine::normalize_app_id(app_id));
+  if (ignores_reports_) {
+    // Nothing it reported is taken: no word is taken up or edited in place there.
+    surrounding_->set({});
+    surrounding_->set_unanswered(0);
+    known_.clear();
+    reports_seen_ = false;
+  }
+}
+
 void Controller::activate(std::optional<std::string_view> app_id) {
   active_ = true;
-  app_id_ = app_id ? std::optional<std::string>(*app_id) : std::nullopt;
+  set_app(app_id);
   deletes_by_chars_ = app_id_ && char_counting_apps_.contains(*app_id_);
   watched_deletion_.reset();
   repair_.reset();
@@ -170,7 +192,7 @@ void Controller::activate(std::optional<std::string_view> app_id) {
 
 void Controller::app_changed(std::optional<std::string_view> app_id) {
   if (!active_) return;  // the next activate resolves it
-  app_id_ = app_id ? std::optional<std::string>(*app_id) : std::nullopt;
+  set_app(app_id);
   if (app_id_ && char_counting_apps_.contains(*app_id_)) deletes_by_chars_ = true;
   const std::string before = shown_word();
   apply_action(session_->focus_changed(app_id), before, std::nullopt);
@@ -187,6 +209,7 @@ void Controller::deactivate() {
 }
 
 void Controller::surrounding_text(std::string text, std::uint32_t cursor_bytes, std::uint32_t anchor_bytes) {
+  if (ignores_reports_) return;
   SurroundingState report = SurroundingState::reported(std::move(text), cursor_bytes, anchor_bytes);
   reports_seen_ = true;
   const bool news = std::find(known_.begin(), known_.end(), report) == known_.end();

@@ -278,7 +278,9 @@ void update_activated_app(App& app) {
   }
   if (now == *app.activated_app) return;
   *app.activated_app = now;
-  log().debug("ứng dụng đang dùng: {}", now.value_or("(không rõ)"));
+  const bool lags = now && reports_lag_behind(engine::normalize_app_id(*now));
+  log().debug("ứng dụng đang dùng: {}{}", now.value_or("(không rõ)"),
+              lags ? " (không sửa từ tại chỗ: văn bản ứng dụng báo về chậm)" : "");
   if (app.controller) app.controller->app_changed(now);
 }
 

@@ -310,6 +310,72 @@ TEST_F(ControllerTest, LateEchoOfAnEarlierStateIsDropped) {
   EXPECT_EQ(controller_.surrounding(), (SurroundingState{"ban ", 4, 4, true}));
 }
 
+TEST(ReportsLagBehind, GeckoApplicationsByNormalisedId) {
+  const struct {
+    const char* app_id;
+    bool lags;
+  } cases[] = {
+      {"firefox", true},         {"firefox-esr", true},
+      {"firefox-nightly", true}, {"org.mozilla.firefox", true},
+      {"thunderbird", true},     {"librewolf", true},
+      {"chromium", false},       {"org.gnome.TextEditor", false},
+      {"foot", false},           {"", false},
+      {"myfirefox", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(reports_lag_behind(engine::normalize_app_id(c.app_id)), c.lags) << c.app_id;
+  }
+}
+
+// What Firefox ESR reported while "chaof<Enter>banj<Enter>ddi<BS><BS>ij " was typed into it: after our
+// commit and a forwarded Enter, the text before the Enter; after a deletion, the text before it. Taken
+// as news, these reports made the s of a new line continue the word above, and a deletion counted
+// through the stale text cut the line break.
+TEST_F(ControllerTest, LaggingApplicationGetsPreeditAndCommitsOnly) {
+  for (const char* app : {"firefox-esr", "org.example.Editor"}) {
+    SCOPED_TRACE(app);
+    controller_.activate(app);
+    EXPECT_EQ(controller_.uses_reports(), std::string_view(app) != "firefox-esr");
+    std::string requests = press("chaof<Enter>");
+    controller_.surrounding_text("chào", 0, 0);
+    controller_.surrounding_text("chào", 5, 5);
+    requests += " " + press("banj<Enter>");
+    controller_.surrounding_text("chào\nbạn", 6, 6);
+    controller_.surrounding_text("bạn", 5, 5);
+    requests += " " + press("ddi<BS>");
+    controller_.surrounding_text("đi", 3, 3);
+    requests += " " + press("<BS>ij ");
+    if (controller_.uses_reports()) {
+      EXPECT_NE(requests.find("delete_surrounding_text"), std::string::npos);  // it did edit in place
+      continue;
+    }
+    EXPECT_EQ(requests.find("delete_surrounding_text"), std::string::npos) << requests;
+    EXPECT_NE(requests.find("commit_string(\"chào\") commit(0) modifiers(0,0,0,0) key(7,2,1)"),
+              std::string::npos)
+        << requests;
+    EXPECT_NE(
+        requests.find("set_preedit_string(\"đi\",3,3) commit(0) set_preedit_string(\"đ\",2,2) commit(0) "
+                      "set_preedit_string(\"\",-1,-1) commit(0) set_preedit_string(\"i\",1,1)"),
+        std::string::npos)
+        << requests;
+    EXPECT_TRUE(requests.ends_with("commit_string(\"ị \") commit(0)")) << requests;
+    EXPECT_FALSE(controller_.surrounding().valid);
+  }
+}
+
+// Which application is focused can change under an active field; reports count again for one that
+// does not lag.
+TEST_F(ControllerTest, ReportsCountAgainAfterSwitchingAwayFromALaggingApplication) {
+  controller_.activate("firefox");
+  controller_.surrounding_text("ban ", 4, 4);
+  EXPECT_FALSE(controller_.surrounding().valid);
+  controller_.app_changed("org.example.Editor");
+  controller_.surrounding_text("ban ", 4, 4);
+  EXPECT_TRUE(controller_.surrounding().valid);
+  controller_.app_changed("firefox");
+  EXPECT_FALSE(controller_.surrounding().valid);
+}
+
 TEST(ControllerReload, ChangedConfigurationAppliesBetweenWords) {
   const std::filesystem::path dir = std::filesystem::temp_directory_path() / "lumaret-controller-reload";
   std::filesystem::create_directories(dir);

@@ -328,7 +328,10 @@ void Session::start_idle_keyboard() {
 void Session::start_service() {
   std::vector<std::string> argv = {program("lumaret-wayland").string(), "--config", config_.string()};
   if (options_.service_debug) argv.push_back("--debug");
-  service_ = &launch("lumaret-wayland", argv, client_env(), false, [this](std::string_view line) {
+  std::vector<std::string> env = client_env();
+  // LUMARET_E2E_WAYLAND_DEBUG=1 logs every request and event of the service.
+  if (std::getenv("LUMARET_E2E_WAYLAND_DEBUG") != nullptr) env.push_back("WAYLAND_DEBUG=1");
+  service_ = &launch("lumaret-wayland", argv, env, false, [this](std::string_view line) {
     if (line.find("] key code=") != std::string_view::npos) ++service_keys_;
     if (line.ends_with("] input method activate")) ++activations_;
   });

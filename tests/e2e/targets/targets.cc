@@ -1,5 +1,6 @@
 #include "targets.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -198,7 +199,9 @@ class Browser final : public LoggedText {
   }
   std::vector<std::string> env() const override {
     if (kind_ == "chromium") return {};
-    return {"MOZ_ENABLE_WAYLAND=1", "MOZ_CRASHREPORTER_DISABLE=1"};
+    std::vector<std::string> env = {"MOZ_ENABLE_WAYLAND=1", "MOZ_CRASHREPORTER_DISABLE=1"};
+    if (const char* log = std::getenv("LUMARET_E2E_MOZ_LOG")) env.push_back(std::string("MOZ_LOG=") + log);
+    return env;
   }
   // A fresh profile that prints the page's console to standard output and asks nothing at the start.
   static void write_firefox_profile(const Session& session, const fs::path& profile) {

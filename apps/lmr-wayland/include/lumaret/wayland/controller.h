@@ -94,6 +94,12 @@ struct KeyEvent {
 // The field kind for a text-input content type (hint bits, purpose).
 engine::FieldKind field_kind_of(std::uint32_t hint, std::uint32_t purpose);
 
+// Whether an application's reports of its text lag behind its edits, by its normalised id. Gecko
+// (Firefox, Thunderbird and browsers built on it) reports after the input method's own requests but
+// not after the keys it is sent, and takes deletion lengths through the last text it reported: a word
+// edited in place there can cut text that is not the word. Its reports are not used.
+bool reports_lag_behind(std::string_view normalized_app_id);
+
 class Controller {
  public:
   // `ports.surrounding` is ignored: the controller puts its own shared surrounding text there.
@@ -126,6 +132,8 @@ class Controller {
   bool active() const { return active_; }
   // The focused application counts deletion lengths in characters, so deletions are sent that way.
   bool deletes_by_chars() const { return deletes_by_chars_; }
+  // The focused application's reports of its text are used (see `reports_lag_behind`).
+  bool uses_reports() const { return !ignores_reports_; }
   engine::FieldKind field_kind() const { return field_kind_; }
   const Modifiers& modifiers() const { return modifiers_; }
   // Sets the serial, as after that many `done` events.
@@ -140,6 +148,7 @@ class Controller {
   std::string shown_word() const;
   void watch_deletion(const SurroundingState& before, std::uint32_t delete_bytes, std::string_view text);
   void repair_cut_text();
+  void set_app(std::optional<std::string_view> app_id);
 
   Backend& backend_;
   std::shared_ptr<SharedSurrounding> surrounding_;
@@ -164,6 +173,7 @@ class Controller {
   std::optional<CharCountedDeletion> repair_;
   bool deletes_by_chars_ = false;
   std::optional<std::string> app_id_;
+  bool ignores_reports_ = false;
   std::set<std::string, std::less<>> char_counting_apps_;
   std::uint32_t serial_ = 0;
   Modifiers modifiers_;
