@@ -347,6 +347,8 @@ void Session::start_target() {
   std::vector<std::string> env = client_env();
   for (auto& e : target_->env())
     env.push_back(e);
+  // LUMARET_E2E_APP_WAYLAND_DEBUG=1 logs every request and event of the application.
+  if (std::getenv("LUMARET_E2E_APP_WAYLAND_DEBUG") != nullptr) env.push_back("WAYLAND_DEBUG=1");
   app_ = &launch(target_->name(), target_->argv(*this), env, true,
                  [this](std::string_view line) { target_->on_line(line); });
   wait_for(target_->name() + " to show its window", [&] { return target_->shown(); });
