@@ -66,6 +66,9 @@ const Scenario SCENARIOS[] = {
      "xin chàos ban đi ", "xin chào ban \x1b[D\x1b[D\x1b[D\x1b[D\x1b[Ds\x1b[Fđi "},
     {"EnterAndKeysInOrder", "chaof<Enter>banj<Enter>ddi<BS><BS>ij ", "chào\nbạn\nị ", "chào\nbạn\nị ",
      "chào\nbạn\nị "},
+    // A tone key on a new line is a word of its own: a report of the text from before Enter would make it
+    // edit the word above.
+    {"NewLineStartsAWord", "ban<Enter>s ", "ban\ns ", "ban\ns ", "ban\ns "},
 };
 
 std::string quoted(const std::string& text) {
