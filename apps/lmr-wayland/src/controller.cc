@@ -30,15 +30,6 @@ bool is_boundary(std::string_view text, std::uint32_t at_bytes) {
   return !U8_IS_TRAIL(static_cast<std::uint8_t>(text[at_bytes]));
 }
 
-bool is_utf8(std::string_view text) {
-  for (std::int32_t at = 0; at < static_cast<std::int32_t>(text.size());) {
-    UChar32 c;
-    U8_NEXT(text.data(), at, static_cast<std::int32_t>(text.size()), c);
-    if (c < 0) return false;
-  }
-  return true;
-}
-
 // The session sees the controller's surrounding text through this port; the controller keeps it too.
 class SurroundingPort final : public engine::SurroundingText {
  public:
@@ -96,7 +87,7 @@ std::int32_t caret_bytes(std::string_view text, std::uint32_t units) {
 
 SurroundingState SurroundingState::reported(std::string text, std::uint32_t cursor_bytes,
                                             std::uint32_t anchor_bytes) {
-  if (!is_boundary(text, cursor_bytes) || !is_boundary(text, anchor_bytes) || !is_utf8(text)) return {};
+  if (!is_boundary(text, cursor_bytes) || !is_boundary(text, anchor_bytes) || !core::is_utf8(text)) return {};
   return {std::move(text), cursor_bytes, anchor_bytes, true};
 }
 

@@ -1,6 +1,5 @@
 // lumaret-wayland: the command line, the configuration check, the compositor probe, and the service.
 #include <fcntl.h>
-#include <unicode/utf8.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,6 +16,7 @@
 
 #include "linux.h"
 #include "logging.h"
+#include "lumaret/core/utf8.h"
 #include "lumaret/engine/config_file.h"
 
 namespace lumaret::wayland {
@@ -30,19 +30,10 @@ constexpr std::string_view HELP =
     "Cần compositor hỗ trợ zwp_input_method_v2 + zwp_virtual_keyboard_v1\n"
     "(Sway, Hyprland, niri, wlroots khác).\n";
 
-bool is_utf8(std::string_view text) {
-  for (std::int32_t at = 0; at < static_cast<std::int32_t>(text.size());) {
-    UChar32 c;
-    U8_NEXT(text.data(), at, static_cast<std::int32_t>(text.size()), c);
-    if (c < 0) return false;
-  }
-  return true;
-}
-
 // An environment variable that is set and valid UTF-8.
 std::optional<std::string> env_text(const char* name) {
   const char* value = std::getenv(name);
-  if (value == nullptr || !is_utf8(value)) return std::nullopt;
+  if (value == nullptr || !core::is_utf8(value)) return std::nullopt;
   return std::string(value);
 }
 
@@ -77,7 +68,7 @@ std::variant<std::string, ReadFailure> read_file(const std::filesystem::path& pa
     text.append(buffer, static_cast<std::size_t>(n));
   }
   close(fd);
-  if (!is_utf8(text)) return ReadFailure{0, "stream did not contain valid UTF-8"};
+  if (!core::is_utf8(text)) return ReadFailure{0, "stream did not contain valid UTF-8"};
   return text;
 }
 

@@ -29,6 +29,15 @@ std::optional<std::u32string> to_chars(std::string_view utf8) {
   return chars;
 }
 
+bool is_utf8(std::string_view text) {
+  for (std::size_t at = 0; at < text.size();) {
+    UChar32 c;
+    U8_NEXT(text.data(), at, text.size(), c);
+    if (c < 0) return false;
+  }
+  return true;
+}
+
 std::uint32_t count_chars(std::string_view utf8) {
   std::uint32_t chars = 0;
   for (std::size_t at = 0; at < utf8.size(); ++chars)

@@ -20,6 +20,7 @@ TEST(Utf8, CharactersAndBytesConvertBothWays) {
     EXPECT_EQ(to_utf8(c.chars), c.utf8);
     EXPECT_EQ(to_chars(c.utf8), std::u32string(c.chars)) << c.utf8;
     EXPECT_EQ(count_chars(c.utf8), c.chars.size()) << c.utf8;
+    EXPECT_TRUE(is_utf8(c.utf8)) << c.utf8;
   }
 }
 
@@ -31,6 +32,9 @@ TEST(Utf8, IllFormedTextIsNotSilentlyAccepted) {
                         "b"),
             3u);
   EXPECT_EQ(to_utf8(std::u32string{U'a', char32_t{0xD800}, U'b'}), "ab");  // not a scalar value
+  for (const char* text : {"a\xff", "\xe1\xbb", "\xed\xa0\x80", "\xc0\xaf", "\xf4\x90\x80\x80"}) {
+    EXPECT_FALSE(is_utf8(text)) << text;  // stray byte, cut, surrogate, overlong, beyond U+10FFFF
+  }
 }
 
 }  // namespace

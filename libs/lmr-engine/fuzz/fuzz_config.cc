@@ -4,7 +4,6 @@
 // underneath, as for any file that names `app_profiles`), and the file store must give exactly that record
 // for the same bytes on disk, or the defaults when the reader refuses them.
 #include <sys/mman.h>
-#include <unicode/utf8.h>
 #include <unistd.h>
 
 #include <cstddef>
@@ -15,6 +14,7 @@
 #include <string_view>
 #include <variant>
 
+#include "lumaret/core/utf8.h"
 #include "lumaret/engine/config_file.h"
 #include "lumaret/engine/defaults.h"
 
@@ -28,15 +28,6 @@ void require(bool ok, const char* promise) {
   if (ok) return;
   std::fprintf(stderr, "fuzz-config: broken: %s\n", promise);
   std::abort();
-}
-
-bool is_utf8(std::string_view text) {
-  for (std::size_t at = 0; at < text.size();) {
-    UChar32 c;
-    U8_NEXT(text.data(), at, text.size(), c);
-    if (c < 0) return false;
-  }
-  return true;
 }
 
 // One file in memory, rewritten for every input; the store opens it by path like any file on disk.
@@ -64,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const std::variant<Config, ConfigError> read = lumaret::engine::read_config(text);
   if (const Config* config = std::get_if<Config>(&read)) {
-    require(is_utf8(text), "only UTF-8 text is accepted");
+    require(lumaret::core::is_utf8(text), "only UTF-8 text is accepted");
     const std::string written = lumaret::engine::write_config(*config);
     const std::variant<Config, ConfigError> again = lumaret::engine::read_config(written);
     require(std::holds_alternative<Config>(again), "what is written is accepted");

@@ -1,7 +1,6 @@
 // The default port implementations: the configuration file and the built-in word lists.
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unicode/utf8.h>
 #include <unistd.h>
 
 #include <array>
@@ -12,6 +11,7 @@
 #include <string_view>
 #include <variant>
 
+#include "lumaret/core/utf8.h"
 #include "lumaret/engine/config_file.h"
 #include "lumaret/engine/defaults.h"
 
@@ -35,15 +35,6 @@ std::optional<std::string> read_file(const std::filesystem::path& path) {
     }
     text.append(buffer.data(), static_cast<std::size_t>(read_bytes));
   }
-}
-
-bool is_utf8(std::string_view text) {
-  for (std::size_t at = 0; at < text.size();) {
-    UChar32 c;
-    U8_NEXT(text.data(), at, text.size(), c);
-    if (c < 0) return false;
-  }
-  return true;
 }
 
 // Writes all of the text, going on after a signal interrupted a write. A write that moves nothing would
@@ -163,7 +154,7 @@ static_assert(strictly_ascending(VIETNAMESE_SYLLABLES));
 Config JsonFileConfigStore::load() {
   // Anything wrong with the file leaves the defaults in force; the check mode is where errors are shown.
   const std::optional<std::string> text = read_file(path_);
-  if (!text || !is_utf8(*text)) return Config::defaults();
+  if (!text || !core::is_utf8(*text)) return Config::defaults();
   std::variant<Config, ConfigError> read = read_config(*text);
   if (Config* config = std::get_if<Config>(&read)) return std::move(*config);
   return Config::defaults();
